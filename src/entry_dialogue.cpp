@@ -1,0 +1,65 @@
+#include "entry_dialogue.h"
+
+#include "console_input.h"
+#include "price_list.h"
+
+#include <iostream>
+#include <string_view>
+
+namespace {
+
+constexpr std::int32_t doneSentinel = -1;
+// Left in productNum after an invalid product number: the next pass then asks
+// with the short prompt only.
+constexpr std::int32_t retryMarker = 99;
+
+constexpr std::string_view longPrompt =
+    "Please enter the product number, then the quantity of the product sold.";
+constexpr std::string_view shortPrompt = "\nEnter a -1 if done submitting: ";
+constexpr std::string_view invalidProductText =
+    "\nInvalid product number. Please enter a number from 1 to 5.";
+constexpr std::string_view invalidQuantityText = "\nInvalid quantity. Please enter a whole number.";
+constexpr std::string_view saleBookedText = "\n";
+
+void write(std::string_view text)
+{
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+} // namespace
+
+float runEntryDialogue(std::int32_t& productNum, std::int32_t& quantitySold, float totalRetailValue)
+{
+    while (productNum != doneSentinel && quantitySold != doneSentinel) {
+        if (productNum != retryMarker) {
+            write(longPrompt);
+        }
+        write(shortPrompt);
+
+        const ReadOutcome productRead = readInteger(productNum);
+        if (productRead == ReadOutcome::endOfInput) {
+            break;
+        }
+        if (productRead == ReadOutcome::unreadable ||
+            (!isValidProduct(productNum) && productNum != doneSentinel)) {
+            write(invalidProductText);
+            productNum = retryMarker;
+        }
+        else if (isValidProduct(productNum)) {
+            const ReadOutcome quantityRead = readInteger(quantitySold);
+            if (quantityRead == ReadOutcome::endOfInput) {
+                break; // a product whose quantity never came is not booked
+            }
+            if (quantityRead == ReadOutcome::unreadable) {
+                write(invalidQuantityText);
+            }
+            else {
+                // A quantity of -1 is booked too; the guard ends the loop after.
+                totalRetailValue = addSale(totalRetailValue, quantitySold, productNum);
+                write(saleBookedText);
+            }
+        }
+        // -1 as the product number books nothing; the guard ends the loop.
+    }
+    return totalRetailValue;
+}

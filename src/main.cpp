@@ -1,0 +1,25 @@
+#include "closing_report.h"
+#include "entry_dialogue.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+
+int main()
+{
+    // The dialogue uses only the C++ streams. Unsynchronised from C stdio they
+    // buffer on their own, so output is written in large pieces and flushed
+    // only when the program waits for input.
+    std::ios::sync_with_stdio(false);
+
+    std::int32_t productNum = 0;
+    std::int32_t quantitySold = 0;
+    float totalRetailValue = 0.0F;
+
+    totalRetailValue = runEntryDialogue(productNum, quantitySold, totalRetailValue);
+    writeClosingReport(totalRetailValue);
+
+    // A report that never arrived (a full disk, say) is no success.
+    std::cout.flush();
+    return std::cout.good() ? EXIT_SUCCESS : EXIT_FAILURE;
+}

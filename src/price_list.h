@@ -1,0 +1,18 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+// Retail prices in dollars, indexed by product number - 1. Each is the
+// single-precision value nearest to its decimal price, so only 4.50 is exact.
+inline constexpr std::array<float, 5> productPrices = {2.98F, 4.50F, 9.98F, 4.49F, 6.87F};
+
+// True for the product numbers 1 to 5.
+bool isValidProduct(std::int32_t productNum);
+
+// The price of a valid product number; callers pass 1 to 5 only.
+float priceOf(std::int32_t productNum);
+
+// Books quantitySold units of a valid product into the running total and
+// returns the new total. Any quantity is booked, zero and negative included.
+float addSale(float totalRetailValue, std::int32_t quantitySold, std::int32_t productNum);

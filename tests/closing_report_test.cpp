@@ -1,0 +1,45 @@
+#include "closing_report.h"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string reportFor(float totalRetailValue)
+{
+    std::ostringstream captured;
+    std::streambuf* const console = std::cout.rdbuf(captured.rdbuf());
+    writeClosingReport(totalRetailValue);
+    std::cout.rdbuf(console);
+    return captured.str();
+}
+
+struct ReportCase {
+    float total;
+    const char* written;
+};
+
+class ClosingReport : public testing::TestWithParam<ReportCase> {};
+
+TEST_P(ClosingReport, WritesTheTotalWithTwoDecimals)
+{
+    EXPECT_EQ(reportFor(GetParam().total),
+              std::string("\n\nFinal retail value of all products sold: $") + GetParam().written +
+                  "\n\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Totals, ClosingReport,
+                         testing::Values(ReportCase{0.0F, "0.00"}, ReportCase{4.5F, "4.50"},
+                                         // Three units of product 1: slightly above 8.94.
+                                         ReportCase{0x1.1e147cp+3F, "8.94"},
+                                         ReportCase{-2.98F, "-2.98"},
+                                         ReportCase{-0x1p-21F, "-0.00"},
+                                         ReportCase{0x1p-21F, "0.00"},
+                                         ReportCase{0x1.3f5c28p+36F, "85727543296.00"},
+                                         // Never an exponent, however large.
+                                         ReportCase{1e20F, "100000002004087734272.00"}));
+
+} // namespace

@@ -1,0 +1,78 @@
+#include "price_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace {
+
+struct Sale {
+    std::int32_t productNum;
+    std::int32_t quantitySold;
+};
+
+struct BookingCase {
+    const char* name;
+    std::vector<Sale> sales;
+    int repeat;     // the sales are booked this many times over
+    float expected; // worked out independently, rounding step by step
+};
+
+class Booking : public testing::TestWithParam<BookingCase> {};
+
+TEST_P(Booking, GivesTheSinglePrecisionTotal)
+{
+    const BookingCase& c = GetParam();
+    float total = 0.0F;
+    for (int i = 0; i < c.repeat; ++i) {
+        for (const Sale& sale : c.sales) {
+            total = addSale(total, sale.quantitySold, sale.productNum);
+        }
+    }
+    EXPECT_EQ(total, c.expected) << std::hexfloat << total << " vs " << c.expected;
+}
+
+// The long and large runs are where float arithmetic, or a total kept in
+// double, would print other cents.
+INSTANTIATE_TEST_SUITE_P(
+    Totals, Booking,
+    testing::Values(BookingCase{"ThreeUnits", {{1, 3}}, 1, 0x1.1e147cp+3F},
+                    BookingCase{"ThreeSingleUnits", {{1, 1}}, 3, 0x1.1e147cp+3F},
+                    BookingCase{"OneUnitOfTheExactPrice", {{2, 1}}, 1, 4.5F},
+                    BookingCase{"ZeroQuantities", {{1, 0}, {3, 0}, {5, 0}}, 1, 0.0F},
+                    BookingCase{"SaleAndReturnOfOne", {{1, 1}, {1, -1}}, 1, 0.0F},
+                    BookingCase{"FiveBackLeavesTinyNegative", {{1, 5}, {1, -5}}, 1, -0x1p-21F},
+                    BookingCase{"ThreeBackLeavesTinyPositive", {{1, 3}, {1, -3}}, 1, 0x1p-21F},
+                    BookingCase{"LongRunOfSingleUnits", {{1, 1}}, 100000, 0x1.230166p+18F},
+                    BookingCase{"LongMixedRun",
+                                {{1, 7}, {2, 3}, {3, 11}, {4, 5}, {5, 2}},
+                                20000,
+                                0x1.b8348cp+21F},
+                    BookingCase{"LargeQuantities",
+                                {{1, 936333},
+                                 {5, 259469},
+                                 {5, 2455939},
+                                 {4, 207993},
+                                 {2, 195382},
+                                 {5, 558576},
+                                 {3, 1757997},
+                                 {2, 2267801}},
+                                1,
+                                0x1.a2703ep+25F},
+                    BookingCase{"ExtremeQuantities",
+                                {{3, std::numeric_limits<std::int32_t>::max()},
+                                 {1, std::numeric_limits<std::int32_t>::min()}},
+                                1,
+                                0x1.bffffep+33F}),
+    [](const testing::TestParamInfo<BookingCase>& param) { return param.param.name; });
+
+TEST(PriceList, SaleTooSmallForTheTotalLeavesItUnchanged)
+{
+    // Neighbouring totals are 8192 apart here, far more than twice 2.98.
+    const float total = 0x1.3f5c28p+36F;
+    EXPECT_EQ(addSale(total, 1, 1), total);
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+# Runs the program once on an input file and checks its exit status, that
+# nothing went to standard error, and, when EXPECTED is given, its whole
+# standard output byte for byte.
+#
+#   cmake -DPROGRAM=... -DINPUT=... [-DEXPECTED=file.out] [-DOUTPUT=path]
+#         [-DEXPECTED_STATUS=0] [-DEMULATOR=...] -P run_case.cmake
+#
+# OUTPUT sends standard output somewhere else (a device that cannot be
+# written, say) instead of capturing it.
+if(NOT DEFINED EXPECTED_STATUS)
+  set(EXPECTED_STATUS 0)
+endif()
+get_filename_component(name "${INPUT}" NAME_WE)
+if(NOT DEFINED OUTPUT)
+  set(OUTPUT "${CMAKE_CURRENT_BINARY_DIR}/${name}.actual")
+endif()
+
+execute_process(
+  COMMAND ${EMULATOR} "${PROGRAM}"
+  INPUT_FILE "${INPUT}"
+  OUTPUT_FILE "${OUTPUT}"
+  ERROR_VARIABLE errors
+  RESULT_VARIABLE status
+  TIMEOUT 60)
+
+if(NOT status STREQUAL EXPECTED_STATUS)
+  message(FATAL_ERROR "${name}: exit status ${status}, expected ${EXPECTED_STATUS}")
+endif()
+if(NOT errors STREQUAL "")
+  message(FATAL_ERROR "${name}: wrote to standard error:\n${errors}")
+endif()
+if(DEFINED EXPECTED)
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUTPUT}" "${EXPECTED}"
+                  RESULT_VARIABLE different)
+  if(different)
+    message(FATAL_ERROR "${name}: output differs; compare ${OUTPUT} with ${EXPECTED}")
+  endif()
+endif()
