@@ -3,10 +3,11 @@
 # standard output byte for byte.
 #
 #   cmake -DPROGRAM=... -DINPUT=... [-DEXPECTED=file.out] [-DOUTPUT=path]
-#         [-DEXPECTED_STATUS=0] [-DEMULATOR=...] -P run_case.cmake
+#         [-DEXPECTED_STATUS=0] [-DEMULATOR=...] [-DCRLF=ON] -P run_case.cmake
 #
 # OUTPUT sends standard output somewhere else (a device that cannot be
-# written, say) instead of capturing it.
+# written, say) instead of capturing it. CRLF expects every newline of the
+# expected file as CR LF, as a Windows build writes it.
 if(NOT DEFINED EXPECTED_STATUS)
   set(EXPECTED_STATUS 0)
 endif()
@@ -28,6 +29,12 @@ if(NOT status STREQUAL EXPECTED_STATUS)
 endif()
 if(NOT errors STREQUAL "")
   message(FATAL_ERROR "${name}: wrote to standard error:\n${errors}")
+endif()
+if(DEFINED EXPECTED AND CRLF)
+  file(READ "${EXPECTED}" text)
+  string(REPLACE "\n" "\r\n" text "${text}")
+  set(EXPECTED "${CMAKE_CURRENT_BINARY_DIR}/${name}.expected")
+  file(WRITE "${EXPECTED}" "${text}")
 endif()
 if(DEFINED EXPECTED)
   execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUTPUT}" "${EXPECTED}"
