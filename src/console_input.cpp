@@ -2,7 +2,6 @@
 
 #include <iostream>
 #include <limits>
-#include <streambuf>
 #include <string>
 
 namespace {
@@ -20,29 +19,45 @@ bool isDigit(int byte)
     return byte >= '0' && byte <= '9';
 }
 
-// The next byte of input, or eof. in_avail() counts what is buffered and what
-// the operating system holds ready, so flushing only when it finds nothing
-// keeps the prompt on screen for an operator without flushing per value when
-// a file is piped in. Checked per byte, not per token: a newline left in the
-// buffer after a number must not hide that the next token will wait.
-int nextByte(std::streambuf& input)
+// Refills the buffer with what standard input already holds; only when
+// that is nothing does the program have to wait, and it flushes its output
+// first. Deciding this per refill, not per token, matters: a newline left
+// after a number must not hide that the next token will wait. Kept out of
+// line so that the per-byte path of nextByte stays small enough to inline.
+[[gnu::noinline]] bool refill(ConsoleInput& input, ConsoleOutput& output)
 {
-    if (input.in_avail() <= 0) {
-        std::cout.flush();
+    const auto size = static_cast<std::streamsize>(input.bytes.size());
+    std::streamsize got = std::cin.readsome(input.bytes.data(), size);
+    if (got <= 0) {
+        flushOutput(output);
+        if (Traits::eq_int_type(std::cin.peek(), Traits::eof())) {
+            return false;
+        }
+        got = std::cin.readsome(input.bytes.data(), size);
     }
-    return input.sbumpc();
+    input.next = 0;
+    input.end = static_cast<std::size_t>(got);
+    return got > 0;
+}
+
+// The next byte of input as an unsigned char value, or eof.
+int nextByte(ConsoleInput& input, ConsoleOutput& output)
+{
+    if (input.next == input.end && !refill(input, output)) {
+        return Traits::eof();
+    }
+    return Traits::to_int_type(input.bytes[input.next++]);
 }
 
 } // namespace
 
-ReadOutcome readInteger(std::int32_t& value)
+ReadOutcome readInteger(ConsoleInput& input, ConsoleOutput& output, std::int32_t& value)
 {
-    std::streambuf& input = *std::cin.rdbuf();
     const int eof = Traits::eof();
 
-    int byte = nextByte(input);
+    int byte = nextByte(input, output);
     while (isSpace(byte)) {
-        byte = nextByte(input);
+        byte = nextByte(input, output);
     }
     if (byte == eof) {
         return ReadOutcome::endOfInput;
@@ -50,7 +65,7 @@ ReadOutcome readInteger(std::int32_t& value)
 
     const bool negative = byte == '-';
     if (byte == '-' || byte == '+') {
-        byte = nextByte(input);
+        byte = nextByte(input, output);
     }
 
     // The magnitude stops growing once it is out of range, so a token of any
@@ -60,7 +75,7 @@ ReadOutcome readInteger(std::int32_t& value)
     std::int64_t magnitude = 0;
     bool hasDigits = false;
     bool readable = true;
-    for (; byte != eof && !isSpace(byte); byte = nextByte(input)) {
+    for (; byte != eof && !isSpace(byte); byte = nextByte(input, output)) {
         if (readable && isDigit(byte)) {
             hasDigits = true;
             magnitude = magnitude * 10 + (byte - '0');

@@ -1,6 +1,18 @@
 #pragma once
 
+#include "console_output.h"
+
+#include <array>
+#include <cstddef>
 #include <cstdint>
+
+// Standard input read ahead: whatever was already available when the
+// buffer last ran empty. bytes[next, end) is still to be read.
+struct ConsoleInput {
+    std::array<char, 64 * 1024> bytes;
+    std::size_t next;
+    std::size_t end;
+};
 
 // What one read from standard input gave.
 enum class ReadOutcome { number, unreadable, endOfInput };
@@ -11,6 +23,7 @@ enum class ReadOutcome { number, unreadable, endOfInput };
 // and is consumed whole, however long. On unreadable or end of input, value is
 // left as it was.
 //
-// Standard output is flushed just before the read would have to wait for more
-// input, so a prompt is always on the screen while the program waits.
-ReadOutcome readInteger(std::int32_t& value);
+// The output is flushed just before the read would have to wait for more
+// input, so a prompt is always on the screen while the program waits, and
+// never otherwise.
+ReadOutcome readInteger(ConsoleInput& input, ConsoleOutput& output, std::int32_t& value);

@@ -3,7 +3,6 @@
 #include "console_input.h"
 #include "price_list.h"
 
-#include <iostream>
 #include <string_view>
 
 namespace {
@@ -21,45 +20,43 @@ constexpr std::string_view invalidProductText =
 constexpr std::string_view invalidQuantityText = "\nInvalid quantity. Please enter a whole number.";
 constexpr std::string_view saleBookedText = "\n";
 
-void write(std::string_view text)
-{
-    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-}
-
 } // namespace
 
 float runEntryDialogue(std::int32_t& productNum, std::int32_t& quantitySold, float totalRetailValue)
 {
+    ConsoleInput input{};
+    ConsoleOutput output{};
     while (productNum != doneSentinel && quantitySold != doneSentinel) {
         if (productNum != retryMarker) {
-            write(longPrompt);
+            writeText(output, longPrompt);
         }
-        write(shortPrompt);
+        writeText(output, shortPrompt);
 
-        const ReadOutcome productRead = readInteger(productNum);
+        const ReadOutcome productRead = readInteger(input, output, productNum);
         if (productRead == ReadOutcome::endOfInput) {
             break;
         }
         if (productRead == ReadOutcome::unreadable ||
             (!isValidProduct(productNum) && productNum != doneSentinel)) {
-            write(invalidProductText);
+            writeText(output, invalidProductText);
             productNum = retryMarker;
         }
         else if (isValidProduct(productNum)) {
-            const ReadOutcome quantityRead = readInteger(quantitySold);
+            const ReadOutcome quantityRead = readInteger(input, output, quantitySold);
             if (quantityRead == ReadOutcome::endOfInput) {
                 break; // a product whose quantity never came is not booked
             }
             if (quantityRead == ReadOutcome::unreadable) {
-                write(invalidQuantityText);
+                writeText(output, invalidQuantityText);
             }
             else {
                 // A quantity of -1 is booked too; the guard ends the loop after.
                 totalRetailValue = addSale(totalRetailValue, quantitySold, productNum);
-                write(saleBookedText);
+                writeText(output, saleBookedText);
             }
         }
         // -1 as the product number books nothing; the guard ends the loop.
     }
+    flushOutput(output);
     return totalRetailValue;
 }
