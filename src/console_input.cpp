@@ -19,25 +19,27 @@ bool isDigit(int byte)
     return byte >= '0' && byte <= '9';
 }
 
-// Refills the buffer with what standard input already holds; only when
-// that is nothing does the program have to wait, and it flushes its output
-// first. Deciding this per refill, not per token, matters: a newline left
-// after a number must not hide that the next token will wait. Kept out of
-// line so that the per-byte path of nextByte stays small enough to inline.
+// Refills the buffer with what standard input already holds. Only when that
+// is nothing does the program have to wait, and then it flushes its output
+// first: deciding this per refill, not per token, keeps a newline left after
+// a number from hiding that the next token will wait. Kept out of line so
+// that the per-byte path of nextByte stays small enough to inline.
 [[gnu::noinline]] bool refill(ConsoleInput& input, ConsoleOutput& output)
 {
     const auto size = static_cast<std::streamsize>(input.bytes.size());
     std::streamsize got = std::cin.readsome(input.bytes.data(), size);
     if (got <= 0) {
         flushOutput(output);
-        if (Traits::eq_int_type(std::cin.peek(), Traits::eof())) {
+        const Traits::int_type first = std::cin.get(); // waits
+        if (Traits::eq_int_type(first, Traits::eof())) {
             return false;
         }
-        got = std::cin.readsome(input.bytes.data(), size);
+        input.bytes[0] = Traits::to_char_type(first);
+        got = 1 + std::cin.readsome(&input.bytes[1], size - 1);
     }
     input.next = 0;
     input.end = static_cast<std::size_t>(got);
-    return got > 0;
+    return true;
 }
 
 // The next byte of input as an unsigned char value, or eof.
@@ -72,13 +74,14 @@ ReadOutcome readInteger(ConsoleInput& input, ConsoleOutput& output, std::int32_t
     // length (a gigabyte of zeros is still 0) is read through without overflow.
     const std::int64_t limit = negative ? -std::int64_t{std::numeric_limits<std::int32_t>::min()}
                                         : std::int64_t{std::numeric_limits<std::int32_t>::max()};
+    constexpr std::int64_t base = 10;
     std::int64_t magnitude = 0;
     bool hasDigits = false;
     bool readable = true;
     for (; byte != eof && !isSpace(byte); byte = nextByte(input, output)) {
         if (readable && isDigit(byte)) {
             hasDigits = true;
-            magnitude = magnitude * 10 + (byte - '0');
+            magnitude = magnitude * base + (byte - '0');
             readable = magnitude <= limit;
         }
         else {

@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+inline constexpr std::size_t inputBufferSize = std::size_t{64} * 1024;
+
 // Standard input read ahead: whatever was already available when the
 // buffer last ran empty. bytes[next, end) is still to be read.
 struct ConsoleInput {
-    std::array<char, 64 * 1024> bytes;
+    std::array<char, inputBufferSize> bytes;
     std::size_t next;
     std::size_t end;
 };

@@ -4,11 +4,13 @@
 #include <cstddef>
 #include <string_view>
 
+inline constexpr std::size_t outputBufferSize = std::size_t{64} * 1024;
+
 // What the program has written but not yet handed to standard output. Texts
 // are gathered here and written in large pieces: a file of sales piped in
 // makes output of some hundred bytes per sale.
 struct ConsoleOutput {
-    std::array<char, 64 * 1024> bytes;
+    std::array<char, outputBufferSize> bytes;
     std::size_t used;
 };
 

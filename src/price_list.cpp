@@ -4,7 +4,7 @@
 
 bool isValidProduct(std::int32_t productNum)
 {
-    return productNum >= 1 && productNum <= 5;
+    return productNum >= 1 && static_cast<std::size_t>(productNum) <= productPrices.size();
 }
 
 float priceOf(std::int32_t productNum)

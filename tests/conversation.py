@@ -10,11 +10,7 @@ import subprocess
 import sys
 import time
 
-LONG = "Please enter the product number, then the quantity of the product sold."
-SHORT = "\nEnter a -1 if done submitting: "
-INVALID_PRODUCT = "\nInvalid product number. Please enter a number from 1 to 5."
-INVALID_QUANTITY = "\nInvalid quantity. Please enter a whole number."
-REPORT = "\n\nFinal retail value of all products sold: $%s\n\n"
+from console_texts import INVALID_PRODUCT, INVALID_QUANTITY, LONG, SHORT, command_line, report
 
 # What the program must have written before each line is typed.
 STEPS = [
@@ -25,7 +21,7 @@ STEPS = [
     (INVALID_QUANTITY + LONG + SHORT, "4 2"),
     ("\n" + LONG + SHORT, "-1"),
 ]
-CLOSING = REPORT % "17.92"
+CLOSING = report("17.92")
 WAIT_SECONDS = 20
 
 
@@ -49,17 +45,8 @@ def read_exactly(out, expected):
 
 
 def main():
-    args = sys.argv[1:]
-    newline = "\n"
-    if args and args[0] == "--crlf":
-        newline = "\r\n"
-        args = args[1:]
-    program, emulator = args[0], args[1:]
-
-    def encode(text):
-        return text.replace("\n", newline).encode()
-
-    proc = subprocess.Popen(emulator + [program], stdin=subprocess.PIPE,
+    command, encode = command_line()
+    proc = subprocess.Popen(command, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     for prompt, line in STEPS:
         read_exactly(proc.stdout, encode(prompt))

@@ -1,0 +1,168 @@
+// Feeds arbitrary bytes through the entry dialogue and the closing report, in
+// memory, handed out a few bytes at a time as a pipe would, and checks the
+// whole output against a model of the dialogue written here from its rules.
+// So the dialogue must end; its output must be only the program's own texts
+// and newlines, closed by exactly one closing report; and the total written
+// must be that of the sales the input books.
+#include "closing_report.h"
+#include "entry_dialogue.h"
+#include "price_list.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Standard input that reveals only `piece` bytes at a time, so that refills
+// fall inside tokens and in_avail() runs dry as it does on a pipe.
+class TricklingInput : public std::streambuf {
+  public:
+    TricklingInput(std::vector<char>& bytes, std::size_t piece) : bytes_(bytes), piece_(piece) {}
+
+  protected:
+    int_type underflow() override
+    {
+        if (next_ == bytes_.size()) {
+            return traits_type::eof();
+        }
+        const std::size_t size = std::min(piece_, bytes_.size() - next_);
+        char* const start = bytes_.data() + next_;
+        setg(start, start, start + size);
+        next_ += size;
+        return traits_type::to_int_type(*start);
+    }
+
+  private:
+    std::vector<char>& bytes_;
+    std::size_t piece_;
+    std::size_t next_ = 0;
+};
+
+struct Token {
+    bool present = false; // false at the end of the input
+    bool number = false;
+    std::int32_t value = 0;
+};
+
+bool isSpace(char c)
+{
+    return std::string_view(" \t\n\r\v\f").find(c) != std::string_view::npos;
+}
+
+Token nextToken(const std::vector<char>& bytes, std::size_t& at)
+{
+    while (at < bytes.size() && isSpace(bytes[at])) {
+        ++at;
+    }
+    const std::size_t start = at;
+    while (at < bytes.size() && !isSpace(bytes[at])) {
+        ++at;
+    }
+    Token token;
+    token.present = at > start;
+    if (!token.present) {
+        return token;
+    }
+    const std::string text(bytes.begin() + static_cast<std::ptrdiff_t>(start),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    const std::size_t digits = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    if (text.size() == digits ||
+        text.find_first_not_of("0123456789", digits) != std::string::npos) {
+        return token;
+    }
+    // Strip leading zeros so that the range test below sees only real digits.
+    const std::size_t first = std::min(text.find_first_not_of('0', digits), text.size() - 1);
+    const std::string magnitude = text.substr(first);
+    if (magnitude.size() > 10) {
+        return token;
+    }
+    const long long value = std::stoll(magnitude) * (text[0] == '-' ? -1 : 1);
+    token.number = value >= INT32_MIN && value <= INT32_MAX;
+    token.value = static_cast<std::int32_t>(value);
+    return token;
+}
+
+std::string modelDialogue(const std::vector<char>& bytes)
+{
+    const std::string longPrompt =
+        "Please enter the product number, then the quantity of the product sold.";
+    const std::string shortPrompt = "\nEnter a -1 if done submitting: ";
+    std::string out;
+    std::size_t at = 0;
+    std::int32_t productNum = 0;
+    std::int32_t quantitySold = 0;
+    float total = 0.0F;
+    while (productNum != -1 && quantitySold != -1) {
+        out += (productNum == 99 ? "" : longPrompt) + shortPrompt;
+        const Token product = nextToken(bytes, at);
+        if (!product.present) {
+            break;
+        }
+        if (!product.number || (product.value != -1 && (product.value < 1 || product.value > 5))) {
+            out += "\nInvalid product number. Please enter a number from 1 to 5.";
+            productNum = 99;
+            continue;
+        }
+        productNum = product.value;
+        if (productNum == -1) {
+            continue;
+        }
+        const Token quantity = nextToken(bytes, at);
+        if (!quantity.present) {
+            break;
+        }
+        if (!quantity.number) {
+            out += "\nInvalid quantity. Please enter a whole number.";
+            continue;
+        }
+        quantitySold = quantity.value;
+        total = addSale(total, quantitySold, productNum);
+        out += "\n";
+    }
+    std::vector<char> amount(64);
+    std::snprintf(amount.data(), amount.size(), "%.2f", static_cast<double>(total));
+    return out + "\n\nFinal retail value of all products sold: $" + amount.data() + "\n\n";
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<char> bytes(data, data + size);
+    const std::size_t piece = size == 0 ? 1 : 1 + data[0] % 16;
+    TricklingInput input(bytes, piece);
+    std::ostringstream output;
+
+    std::streambuf* const console_in = std::cin.rdbuf(&input);
+    std::streambuf* const console_out = std::cout.rdbuf(output.rdbuf());
+    std::cin.clear();
+    std::cin.tie(nullptr);
+    std::cout.clear();
+
+    std::int32_t productNum = 0;
+    std::int32_t quantitySold = 0;
+    const float total = runEntryDialogue(productNum, quantitySold, 0.0F);
+    writeClosingReport(total);
+    std::cout.flush();
+
+    std::cin.rdbuf(console_in);
+    std::cout.rdbuf(console_out);
+
+    const std::string expected = modelDialogue(bytes);
+    const std::string actual = output.str();
+    if (actual != expected) {
+        const auto [mismatch, unused] =
+            std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+        std::fprintf(stderr, "output differs from the model at byte %td\n",
+                     mismatch - expected.begin());
+        std::abort();
+    }
+    return 0;
+}

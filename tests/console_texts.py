@@ -1,0 +1,34 @@
+"""The program's own texts, and the command line the Python tests share:
+
+    python3 SCRIPT.py [--crlf] PROGRAM [EMULATOR ARGS...]
+
+--crlf: the program is a Windows build, whose every newline is CR LF.
+"""
+import sys
+
+LONG = "Please enter the product number, then the quantity of the product sold."
+SHORT = "\nEnter a -1 if done submitting: "
+INVALID_PRODUCT = "\nInvalid product number. Please enter a number from 1 to 5."
+INVALID_QUANTITY = "\nInvalid quantity. Please enter a whole number."
+REPORT_HEADING = "\n\nFinal retail value of all products sold: $"
+REPORT_TAIL = "\n\n"
+
+
+def report(amount):
+    return REPORT_HEADING + amount + REPORT_TAIL
+
+
+def command_line():
+    """Returns the command that starts the program, and an encoder that turns
+    a text into the bytes the program writes for it."""
+    args = sys.argv[1:]
+    newline = "\n"
+    if args and args[0] == "--crlf":
+        newline = "\r\n"
+        args = args[1:]
+    program, emulator = args[0], args[1:]
+
+    def encode(text):
+        return text.replace("\n", newline).encode()
+
+    return emulator + [program], encode

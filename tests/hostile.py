@@ -1,0 +1,100 @@
+"""Runs the program in a hostile environment, one check a call:
+
+    python3 hostile.py CHECK [--crlf] PROGRAM [EMULATOR ARGS...]
+
+long_token    a gigabyte-long token, streamed and never held here, is read
+              through in bounded memory, and the total afterwards is right
+closed_input  with standard input closed, the closing report still follows
+random_bytes  random bytes, NUL and CR LF among them, give nothing but the
+              program's own texts, closed by one closing report
+Every check also wants exit status 0 and nothing on standard error.
+"""
+import os
+import random
+import re
+import subprocess
+import sys
+import tempfile
+
+from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
+                           SHORT, command_line, report)
+
+MIB = 1 << 20
+MEMORY_BOUND_KIB = 256 * 1024  # far below the gigabyte a stored token would take
+
+
+def run(command, feed, **options):
+    """Runs the program, feed(stdin) writing its input; returns its output and
+    peak memory in KiB once it has exited with status 0 and nothing on
+    standard error. Output goes to files, not pipes: a Wine server that the
+    program starts would hold a pipe open after the program has ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out, stderr=err,
+                                **options)
+        if feed:
+            feed(proc.stdin)
+        proc.stdin.close()
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        output, errors = out.read(), err.read()
+    if proc.returncode != 0 or errors:
+        sys.exit("exit status %d, standard error %r" % (proc.returncode, errors[:200]))
+    return output, usage.ru_maxrss
+
+
+def expect(output, expected):
+    if output != expected:
+        sys.exit("expected %r\ngot      %r" % (expected[-300:], output[-300:]))
+
+
+def long_token(command, encode):
+    def feed(stdin):
+        zeros, junk = b"0" * MIB, b"x" * MIB
+        for _ in range(1024):  # a gigabyte of leading zeros: still product 3
+            stdin.write(zeros)
+        stdin.write(b"3 2\n")
+        for _ in range(256):  # and a quarter gigabyte that is no number at all
+            stdin.write(junk)
+        stdin.write(b"\n-1\n")
+
+    output, peak = run(command, feed)
+    expect(output,
+           encode(LONG + SHORT + "\n" + LONG + SHORT + INVALID_PRODUCT + SHORT + report("19.96")))
+    print("peak memory %d KiB" % peak)
+    if peak > MEMORY_BOUND_KIB:
+        sys.exit("peak memory %d KiB" % peak)
+
+
+def closed_input(command, encode):
+    output, _ = run(command, None, preexec_fn=lambda: os.close(0))
+    expect(output, encode(LONG + SHORT + report("0.00")))
+
+
+def random_bytes(command, encode):
+    texts = [LONG, SHORT, INVALID_PRODUCT, INVALID_QUANTITY, "\n"]
+    own_texts = re.compile(
+        b"(?:" + b"|".join(re.escape(encode(t)) for t in texts) + b")*"
+        + re.escape(encode(REPORT_HEADING)) + rb"-?[0-9]+\.[0-9][0-9]"
+        + re.escape(encode(REPORT_TAIL)))
+    likely = b"0123456789+-     \t\r\n\r\n\v\f\0x\xff"
+    rng = random.Random(5)
+    for _ in range(40):
+        data = bytes(rng.choice(likely) if rng.random() < 0.8 else rng.randrange(256)
+                     for _ in range(rng.randrange(1, 4096)))
+        output, _ = run(command, lambda stdin, data=data: stdin.write(data))
+        if not own_texts.fullmatch(output):
+            sys.exit("not the program's own texts for input %r:\n%r" % (data, output))
+
+
+def main():
+    checks = {"long_token": long_token, "closed_input": closed_input,
+              "random_bytes": random_bytes}
+    name = sys.argv.pop(1)
+    command, encode = command_line()
+    checks[name](command, encode)
+    print("%s: 1 passed, 0 failed" % name)
+
+
+main()
