@@ -13,6 +13,7 @@ the same bytes. Peak memory is read by GNU time (Debian's package time): a
 child of this Python process would count Python's own memory in its peak.
 """
 import argparse
+import hashlib
 import os
 import random
 import statistics
@@ -54,8 +55,8 @@ def run_once(program, input_path, report_path):
 
 
 def digest_of(program, input_path):
-    """The program's whole output, and its length, without holding it."""
-    import hashlib
+    """The digest and length of the program's whole output, read through
+    without holding it."""
     digest = hashlib.sha256()
     size = 0
     with open(input_path, "rb") as stdin:
