@@ -114,13 +114,13 @@ std::string modelDialogue(const std::vector<char>& bytes)
         if (productNum == -1) {
             continue;
         }
-        const Token quantity = nextToken(bytes, at);
+        Token quantity = nextToken(bytes, at);
+        while (quantity.present && !quantity.number) {
+            out += "\nInvalid quantity. Please enter a whole number: ";
+            quantity = nextToken(bytes, at);
+        }
         if (!quantity.present) {
             break;
-        }
-        if (!quantity.number) {
-            out += "\nInvalid quantity. Please enter a whole number.";
-            continue;
         }
         quantitySold = quantity.value;
         total = addSale(total, quantitySold, productNum);

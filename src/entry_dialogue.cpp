@@ -17,7 +17,9 @@ constexpr std::string_view longPrompt =
 constexpr std::string_view shortPrompt = "\nEnter a -1 if done submitting: ";
 constexpr std::string_view invalidProductText =
     "\nInvalid product number. Please enter a number from 1 to 5.";
-constexpr std::string_view invalidQuantityText = "\nInvalid quantity. Please enter a whole number.";
+// A prompt of its own: the quantity for the same product is asked for again.
+constexpr std::string_view invalidQuantityPrompt =
+    "\nInvalid quantity. Please enter a whole number: ";
 constexpr std::string_view saleBookedText = "\n";
 
 } // namespace
@@ -42,18 +44,17 @@ float runEntryDialogue(std::int32_t& productNum, std::int32_t& quantitySold, flo
             productNum = retryMarker;
         }
         else if (isValidProduct(productNum)) {
-            const ReadOutcome quantityRead = readInteger(input, output, quantitySold);
+            ReadOutcome quantityRead = readInteger(input, output, quantitySold);
+            while (quantityRead == ReadOutcome::unreadable) {
+                writeText(output, invalidQuantityPrompt);
+                quantityRead = readInteger(input, output, quantitySold);
+            }
             if (quantityRead == ReadOutcome::endOfInput) {
                 break; // a product whose quantity never came is not booked
             }
-            if (quantityRead == ReadOutcome::unreadable) {
-                writeText(output, invalidQuantityText);
-            }
-            else {
-                // A quantity of -1 is booked too; the guard ends the loop after.
-                totalRetailValue = addSale(totalRetailValue, quantitySold, productNum);
-                writeText(output, saleBookedText);
-            }
+            // A quantity of -1 is booked too; the guard ends the loop after.
+            totalRetailValue = addSale(totalRetailValue, quantitySold, productNum);
+            writeText(output, saleBookedText);
         }
         // -1 as the product number books nothing; the guard ends the loop.
     }

@@ -9,7 +9,7 @@ import sys
 LONG = "Please enter the product number, then the quantity of the product sold."
 SHORT = "\nEnter a -1 if done submitting: "
 INVALID_PRODUCT = "\nInvalid product number. Please enter a number from 1 to 5."
-INVALID_QUANTITY = "\nInvalid quantity. Please enter a whole number."
+INVALID_QUANTITY = "\nInvalid quantity. Please enter a whole number: "
 REPORT_HEADING = "\n\nFinal retail value of all products sold: $"
 REPORT_TAIL = "\n\n"
 

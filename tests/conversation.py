@@ -18,10 +18,11 @@ STEPS = [
     ("", "3"),  # no prompt of its own for the quantity
     ("\n" + LONG + SHORT, "7"),
     (INVALID_PRODUCT + SHORT, "2 abc"),
-    (INVALID_QUANTITY + LONG + SHORT, "4 2"),
+    (INVALID_QUANTITY, "5"),  # product 2's quantity, asked for again
+    ("\n" + LONG + SHORT, "4 2"),
     ("\n" + LONG + SHORT, "-1"),
 ]
-CLOSING = report("17.92")
+CLOSING = report("40.42")
 WAIT_SECONDS = 20
 
 
