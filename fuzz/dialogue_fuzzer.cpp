@@ -133,6 +133,15 @@ std::string modelDialogue(const std::vector<char>& bytes)
 
 } // namespace
 
+// The dialogue opens the console, which unsynchronises the standard streams
+// from C stdio; the first time, that gives them new buffers. Done here first,
+// it cannot undo the redirection below.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
+{
+    std::ios::sync_with_stdio(false);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::vector<char> bytes(data, data + size);
@@ -143,7 +152,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::streambuf* const console_in = std::cin.rdbuf(&input);
     std::streambuf* const console_out = std::cout.rdbuf(output.rdbuf());
     std::cin.clear();
-    std::cin.tie(nullptr);
     std::cout.clear();
 
     std::int32_t productNum = 0;

@@ -1,6 +1,6 @@
 #include "entry_dialogue.h"
 
-#include "console_input.h"
+#include "console.h"
 #include "price_list.h"
 
 #include <string_view>
@@ -26,38 +26,37 @@ constexpr std::string_view saleBookedText = "\n";
 
 float runEntryDialogue(std::int32_t& productNum, std::int32_t& quantitySold, float totalRetailValue)
 {
-    ConsoleInput input{};
-    ConsoleOutput output{};
+    Console console = openConsole();
     while (productNum != doneSentinel && quantitySold != doneSentinel) {
         if (productNum != retryMarker) {
-            writeText(output, longPrompt);
+            writeText(console, longPrompt);
         }
-        writeText(output, shortPrompt);
+        writeText(console, shortPrompt);
 
-        const ReadOutcome productRead = readInteger(input, output, productNum);
+        const ReadOutcome productRead = readInteger(console, productNum);
         if (productRead == ReadOutcome::endOfInput) {
             break;
         }
         if (productRead == ReadOutcome::unreadable ||
             (!isValidProduct(productNum) && productNum != doneSentinel)) {
-            writeText(output, invalidProductText);
+            writeText(console, invalidProductText);
             productNum = retryMarker;
         }
         else if (isValidProduct(productNum)) {
-            ReadOutcome quantityRead = readInteger(input, output, quantitySold);
+            ReadOutcome quantityRead = readInteger(console, quantitySold);
             while (quantityRead == ReadOutcome::unreadable) {
-                writeText(output, invalidQuantityPrompt);
-                quantityRead = readInteger(input, output, quantitySold);
+                writeText(console, invalidQuantityPrompt);
+                quantityRead = readInteger(console, quantitySold);
             }
             if (quantityRead == ReadOutcome::endOfInput) {
                 break; // a product whose quantity never came is not booked
             }
             // A quantity of -1 is booked too; the guard ends the loop after.
             totalRetailValue = addSale(totalRetailValue, quantitySold, productNum);
-            writeText(output, saleBookedText);
+            writeText(console, saleBookedText);
         }
         // -1 as the product number books nothing; the guard ends the loop.
     }
-    flushOutput(output);
+    flushConsole(console);
     return totalRetailValue;
 }

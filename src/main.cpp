@@ -7,12 +7,6 @@
 
 int main()
 {
-    // The dialogue buffers its own input and output and flushes when it is
-    // about to wait, so the streams need neither C stdio's locking nor a
-    // flush of standard output before every read.
-    std::ios::sync_with_stdio(false);
-    std::cin.tie(nullptr);
-
     std::int32_t productNum = 0;
     std::int32_t quantitySold = 0;
     float totalRetailValue = 0.0F;
