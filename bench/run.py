@@ -23,7 +23,7 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build-bench")
+BUILD = os.path.join(ROOT, "build", "bench")
 PROGRAMS = {
     "sales_tally": os.path.join(BUILD, "sales_tally"),
     "straightforward": os.path.join(BUILD, "straightforward_tally"),

@@ -15,3 +15,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+
+# The tests run the Windows programs under Wine, where there is one; Debian
+# keeps its wine64 out of PATH.
+find_program(SALES_TALLY_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+if(SALES_TALLY_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${SALES_TALLY_WINE}")
+endif()

@@ -5,5 +5,9 @@
 # built here compute in SSE registers of the declared width, so there is no
 # excess precision to curb.
 function(sales_tally_strict_float target)
-  target_compile_options(${target} PUBLIC -ffp-contract=off)
+  if(MSVC)
+    target_compile_options(${target} PUBLIC /fp:precise)
+  elseif(CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang|AppleClang)$")
+    target_compile_options(${target} PUBLIC -ffp-contract=off)
+  endif()
 endfunction()

@@ -1,5 +1,11 @@
-# The warning set every target of the project compiles with. Presets turn
-# warnings into errors with CMAKE_COMPILE_WARNING_AS_ERROR.
+# The warning set every target of the project compiles with, in the words of
+# its compiler; a compiler of another kind gets none. The developer presets
+# turn warnings into errors (CMAKE_COMPILE_WARNING_AS_ERROR), so a user's
+# newer compiler cannot fail the build on a warning it has newly learnt.
 function(sales_tally_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wconversion -Wshadow)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /permissive-)
+  elseif(CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang|AppleClang)$")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wconversion -Wshadow)
+  endif()
 endfunction()

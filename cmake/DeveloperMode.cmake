@@ -1,0 +1,26 @@
+# What only whoever changes the program builds: the tests, and the checks the
+# developer presets choose (CMakePresets.json, HACKING.md).
+option(BUILD_TESTING "Build the unit and end-to-end tests" ON)
+option(SALES_TALLY_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(SALES_TALLY_FUZZ "Build the fuzz target (clang only, sanitizers on)" OFF)
+option(SALES_TALLY_LINT "Add clang-tidy, cppcheck and clang-format as tests" OFF)
+option(SALES_TALLY_BENCHMARK "Build the straightforward version that bench/ compares against" OFF)
+
+if(SALES_TALLY_SANITIZE OR SALES_TALLY_FUZZ)
+  include(Sanitizers)
+  sales_tally_sanitize(sales_tally_core)
+endif()
+
+enable_testing()
+if(BUILD_TESTING)
+  add_subdirectory(tests)
+endif()
+if(SALES_TALLY_FUZZ)
+  add_subdirectory(fuzz)
+endif()
+if(SALES_TALLY_LINT)
+  include(Lint)
+endif()
+if(SALES_TALLY_BENCHMARK)
+  add_subdirectory(bench)
+endif()
