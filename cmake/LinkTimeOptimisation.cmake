@@ -5,7 +5,8 @@
 # It is the default for every target of an optimised build, not for some:
 # the program's library then holds compiler IR (with clang, LLVM bitcode)
 # that only a link-time-optimising link can read, so each target that links
-# it, the tests and the fuzz target included, must be built the same way.
+# it, the tests and the benchmark's comparison included, must be built the
+# same way.
 include(CheckIPOSupported)
 check_ipo_supported(RESULT sales_tally_ipo_supported LANGUAGES CXX)
 if(sales_tally_ipo_supported)
