@@ -1,4 +1,5 @@
 #include "closing_report.h"
+#include "console_window.h"
 #include "entry_dialogue.h"
 
 #include <cstdint>
@@ -16,5 +17,7 @@ int main()
 
     // A report that never arrived (a full disk, say) is no success.
     std::cout.flush();
-    return std::cout.good() ? EXIT_SUCCESS : EXIT_FAILURE;
+    const bool reported = std::cout.good();
+    holdOwnWindowOpen();
+    return reported ? EXIT_SUCCESS : EXIT_FAILURE;
 }

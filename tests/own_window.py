@@ -1,0 +1,85 @@
+"""Started from Explorer, a Windows console program gets a window of its own
+that closes when it ends; the program then waits for a key press after the
+closing report. Started from a command prompt it shares that window and must
+not wait. Under Wine, a program started at a terminal gets a console of its
+own, and through `cmd /c` it shares cmd's: both run here on a pseudo-terminal,
+whose screen Wine draws with escape sequences, stripped before comparing.
+
+    python3 own_window.py PROGRAM.exe WINE
+"""
+import os
+import pty
+import re
+import select
+import sys
+import termios
+import time
+
+from console_texts import report
+
+CLOSE_PROMPT = "Press any key to close this window."
+SCREEN_CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|[\r\n]")
+WAIT_SECONDS = 20
+
+
+def start(argv):
+    pid, terminal = pty.fork()
+    if pid == 0:
+        os.execvp(argv[0], argv)
+    return pid, terminal
+
+
+def screen_until(terminal, text, screen=b""):
+    """Reads the screen, line ends left out, until it ends with text, or
+    until the program has gone when text is None; returns what it shows."""
+    deadline = time.monotonic() + WAIT_SECONDS
+    while text is None or not screen.endswith(text.encode()):
+        ready, _, _ = select.select([terminal], [], [], max(deadline - time.monotonic(), 0))
+        if not ready:
+            sys.exit("timed out waiting for %r, screen %r" % (text, screen))
+        try:
+            chunk = os.read(terminal, 4096)
+        except OSError:  # the terminal is gone with the program
+            chunk = b""
+        if not chunk and text is None:
+            return screen
+        screen += SCREEN_CONTROL.sub(b"", chunk)
+    return screen
+
+
+def type_line(terminal, line):
+    # Wine's console reads the terminal raw once it has set it up; typed
+    # before that, Enter would arrive as a newline it does not take for Enter.
+    deadline = time.monotonic() + WAIT_SECONDS
+    while termios.tcgetattr(terminal)[3] & termios.ICANON and time.monotonic() < deadline:
+        time.sleep(0.05)
+    os.write(terminal, line.encode())
+
+
+def run(argv, owns_window):
+    pid, terminal = start(argv)
+    for line in ["1 3\r", "-1\r"]:
+        screen_until(terminal, "submitting:")
+        type_line(terminal, line)
+    screen_until(terminal, report("8.94").replace("\n", ""))
+    if owns_window:
+        screen_until(terminal, CLOSE_PROMPT)
+        time.sleep(1)
+        if os.waitpid(pid, os.WNOHANG)[0] != 0:
+            sys.exit("closed the window without waiting for a key")
+        type_line(terminal, "x")
+    elif CLOSE_PROMPT.encode() in screen_until(terminal, None):
+        sys.exit("asked for a key press in a shared window")
+    _, status = os.waitpid(pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("exit status %d" % os.waitstatus_to_exitcode(status))
+
+
+def main():
+    program, wine = sys.argv[1], sys.argv[2]
+    run([wine, program], owns_window=True)
+    run([wine, "cmd", "/c", "Z:" + os.path.abspath(program).replace("/", "\\")], owns_window=False)
+    print("own_window: 2 passed, 0 failed")
+
+
+main()
