@@ -1,0 +1,83 @@
+# What an install puts where, and the packages `cpack` makes of it: on
+# Windows a zip of one folder with sales_tally.exe and README.txt; elsewhere
+# a .deb and a .tar.gz with the program, its manual page, changelog and
+# copyright.
+include(GNUInstallDirs)
+
+# Directories an install makes get these, whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(CPACK_PACKAGE_VENDOR "the sales_tally authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION [[
+An operator at the console types pairs of whole numbers: a product number
+(1 to 5) and the quantity of that product sold. The program books each sale
+at the product's fixed retail price and, when the operator enters -1, writes
+the retail value of all products sold, to the cent.
+Mistyped values are answered with a message and asked for again.]])
+set(CPACK_VERBATIM_VARIABLES ON)
+# Stripped at link time already (Reproducible.cmake).
+set(CPACK_STRIP_FILES OFF)
+
+# Every file packed carries the time of the last commit, or SOURCE_DATE_EPOCH
+# when the caller sets one; PackageStaging.cmake sees to it.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(CPACK_SALES_TALLY_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  find_package(Git QUIET)
+  if(Git_FOUND)
+    execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct
+                    WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+                    OUTPUT_VARIABLE CPACK_SALES_TALLY_EPOCH
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+endif()
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PackageStaging.cmake")
+
+# Writes source, compressed as Debian wants its documentation: gzip -9, no
+# name or time in the header.
+function(sales_tally_gzip source output)
+  # CMake leaves the time out when SOURCE_DATE_EPOCH is set.
+  set(callers_epoch "$ENV{SOURCE_DATE_EPOCH}")
+  set(ENV{SOURCE_DATE_EPOCH} 0)
+  file(ARCHIVE_CREATE OUTPUT "${output}" PATHS "${source}" FORMAT raw
+       COMPRESSION GZip COMPRESSION_LEVEL 9)
+  set(ENV{SOURCE_DATE_EPOCH} "${callers_epoch}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
+endfunction()
+
+if(WIN32)
+  install(TARGETS sales_tally DESTINATION .)
+  # The README, in the line ends of Windows' own editor.
+  configure_file(README.md README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+else()
+  install(TARGETS sales_tally)
+  set(packaging "${PROJECT_SOURCE_DIR}/packaging")
+  sales_tally_gzip("${packaging}/sales_tally.1" "${PROJECT_BINARY_DIR}/sales_tally.1.gz")
+  install(FILES "${PROJECT_BINARY_DIR}/sales_tally.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+
+  set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
+      CACHE STRING "The packages' maintainer, as Name <address>")
+  file(STRINGS "${packaging}/changelog.in" newest LIMIT_COUNT 1)
+  if(NOT newest MATCHES "^sales-tally \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog.in has no entry for version ${PROJECT_VERSION} on top")
+  endif()
+  configure_file("${packaging}/changelog.in" changelog @ONLY)
+  sales_tally_gzip("${PROJECT_BINARY_DIR}/changelog" "${PROJECT_BINARY_DIR}/changelog.gz")
+  # Named after the Debian package, which cannot take an underscore.
+  set(docdir "${CMAKE_INSTALL_DATAROOTDIR}/doc/sales-tally")
+  install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" "${packaging}/copyright"
+          DESTINATION "${docdir}")
+
+  set(CPACK_GENERATOR DEB TGZ)
+  set(CPACK_DEBIAN_PACKAGE_NAME sales-tally)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SALES_TALLY_MAINTAINER}")
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+
+include(CPack)
