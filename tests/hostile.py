@@ -7,11 +7,16 @@ long_token    a gigabyte-long token, streamed and never held here, is read
 closed_input  with standard input closed, the closing report still follows
 random_bytes  random bytes, NUL and CR LF among them, give nothing but the
               program's own texts, closed by one closing report
-Every check also wants exit status 0 and nothing on standard error.
+report_unwritten  standard output, a file, has room for the dialogue's text
+              but not for the report: the exit status must be 1
+Every other check wants exit status 0; every check, nothing on standard
+error.
 """
 import os
 import random
 import re
+import resource
+import signal
 import subprocess
 import sys
 import tempfile
@@ -23,9 +28,9 @@ MIB = 1 << 20
 MEMORY_BOUND_KIB = 256 * 1024  # far below the gigabyte a stored token would take
 
 
-def run(command, feed, **options):
+def run(command, feed, status=0, **options):
     """Runs the program, feed(stdin) writing its input; returns its output and
-    peak memory in KiB once it has exited with status 0 and nothing on
+    peak memory in KiB once it has exited with the status given and nothing on
     standard error. Output goes to files, not pipes: a Wine server that the
     program starts would hold a pipe open after the program has ended."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -34,12 +39,12 @@ def run(command, feed, **options):
         if feed:
             feed(proc.stdin)
         proc.stdin.close()
-        _, status, usage = os.wait4(proc.pid, 0)
-        proc.returncode = os.waitstatus_to_exitcode(status)
+        _, wait_status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(wait_status)
         out.seek(0)
         err.seek(0)
         output, errors = out.read(), err.read()
-    if proc.returncode != 0 or errors:
+    if proc.returncode != status or errors:
         sys.exit("exit status %d, standard error %r" % (proc.returncode, errors[:200]))
     return output, usage.ru_maxrss
 
@@ -88,9 +93,23 @@ def random_bytes(command, encode):
             sys.exit("not the program's own texts for input %r:\n%r" % (data, output))
 
 
+def report_unwritten(command, encode):
+    dialogue = encode(LONG + SHORT)
+
+    def limit_file_size():
+        # A write past the limit then fails with EFBIG, as on a full disk,
+        # instead of the signal ending the program.
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (len(dialogue), resource.RLIM_INFINITY))
+
+    output, _ = run(command, lambda stdin: stdin.write(b"-1\n"), status=1,
+                    preexec_fn=limit_file_size)
+    expect(output, dialogue)
+
+
 def main():
     checks = {"long_token": long_token, "closed_input": closed_input,
-              "random_bytes": random_bytes}
+              "random_bytes": random_bytes, "report_unwritten": report_unwritten}
     name = sys.argv.pop(1)
     command, encode = command_line()
     checks[name](command, encode)

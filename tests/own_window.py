@@ -1,9 +1,12 @@
 """Started from Explorer, a Windows console program gets a window of its own
 that closes when it ends; the program then waits for a key press after the
 closing report. Started from a command prompt it shares that window and must
-not wait. Under Wine, a program started at a terminal gets a console of its
-own, and through `cmd /c` it shares cmd's: both run here on a pseudo-terminal,
-whose screen Wine draws with escape sequences, stripped before comparing.
+not wait. Nor must it wait in a window of its own whose standard output goes
+to a file, as a scheduled job's may: nobody sees the prompt there, and a job
+must never hang. Under Wine, a program started at a terminal gets a console
+of its own, and through `cmd /c` it shares cmd's: each runs here on a
+pseudo-terminal, whose screen Wine draws with escape sequences, stripped
+before comparing.
 
     python3 own_window.py PROGRAM.exe WINE
 """
@@ -12,6 +15,7 @@ import pty
 import re
 import select
 import sys
+import tempfile
 import termios
 import time
 
@@ -22,9 +26,13 @@ SCREEN_CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|[\r\n]")
 WAIT_SECONDS = 20
 
 
-def start(argv):
+def start(argv, output=None):
+    """Starts argv at a new pseudo-terminal, standard output to the file
+    output if one is given."""
     pid, terminal = pty.fork()
     if pid == 0:
+        if output:
+            os.dup2(os.open(output, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644), 1)
         os.execvp(argv[0], argv)
     return pid, terminal
 
@@ -36,7 +44,8 @@ def screen_until(terminal, text, screen=b""):
     while text is None or not screen.endswith(text.encode()):
         ready, _, _ = select.select([terminal], [], [], max(deadline - time.monotonic(), 0))
         if not ready:
-            sys.exit("timed out waiting for %r, screen %r" % (text, screen))
+            awaited = repr(text) if text else "the program to end"
+            sys.exit("timed out waiting for %s, screen %r" % (awaited, screen))
         try:
             chunk = os.read(terminal, 4096)
         except OSError:  # the terminal is gone with the program
@@ -70,6 +79,25 @@ def run(argv, owns_window):
         type_line(terminal, "x")
     elif CLOSE_PROMPT.encode() in screen_until(terminal, None):
         sys.exit("asked for a key press in a shared window")
+    expect_success(pid)
+
+
+def run_batch(argv):
+    """The window is its own, but the output goes to a file: typed ahead,
+    the sales must be tallied and the program end by itself."""
+    with tempfile.NamedTemporaryFile() as output:
+        pid, terminal = start(argv, output.name)
+        type_line(terminal, "1 3\r-1\r")
+        screen = screen_until(terminal, None)
+        expect_success(pid)
+        written = output.read()
+    if CLOSE_PROMPT.encode() in screen + written:
+        sys.exit("asked for a key press with standard output to a file")
+    if not written.endswith(report("8.94").replace("\n", "\r\n").encode()):
+        sys.exit("no closing report at the end of the file: %r" % written[-200:])
+
+
+def expect_success(pid):
     _, status = os.waitpid(pid, 0)
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("exit status %d" % os.waitstatus_to_exitcode(status))
@@ -79,7 +107,8 @@ def main():
     program, wine = sys.argv[1], sys.argv[2]
     run([wine, program], owns_window=True)
     run([wine, "cmd", "/c", "Z:" + os.path.abspath(program).replace("/", "\\")], owns_window=False)
-    print("own_window: 2 passed, 0 failed")
+    run_batch([wine, program])
+    print("own_window: 3 passed, 0 failed")
 
 
 main()

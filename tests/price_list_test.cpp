@@ -68,6 +68,28 @@ INSTANTIATE_TEST_SUITE_P(
                                 0x1.bffffep+33F}),
     [](const testing::TestParamInfo<BookingCase>& param) { return param.param.name; });
 
+struct PriceCase {
+    std::int32_t productNum;
+    float expected; // the single-precision price times 2^20, worked out in Python
+};
+
+class EachPrice : public testing::TestWithParam<PriceCase> {};
+
+// 2^20 units come to exactly 2^20 times the stored price, so a price off by
+// one unit in its last place changes the total by one unit in its last place.
+TEST_P(EachPrice, ShowsWholeInALargeQuantity)
+{
+    const float total = addSale(0.0F, 1 << 20, GetParam().productNum);
+    EXPECT_EQ(total, GetParam().expected) << std::hexfloat << total;
+}
+
+// The decimal products are 3124756.48, 4718592, 10464788.48, 4708106.24 and
+// 7203717.12; the stored prices lie above (2.98) or below (9.98, 4.49, 6.87).
+INSTANTIATE_TEST_SUITE_P(OneMebiUnit, EachPrice,
+                         testing::Values(PriceCase{1, 3124756.5F}, PriceCase{2, 4718592.0F},
+                                         PriceCase{3, 10464788.0F}, PriceCase{4, 4708106.0F},
+                                         PriceCase{5, 7203717.0F}));
+
 TEST(PriceList, SaleTooSmallForTheTotalLeavesItUnchanged)
 {
     // Neighbouring totals are 8192 apart here, far more than twice 2.98.
