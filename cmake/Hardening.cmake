@@ -24,14 +24,23 @@ function(sales_tally_harden target)
   endif()
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON
                                              INTERFACE_POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(${target} PUBLIC -fstack-protector-strong -fstack-clash-protection)
   # _FORTIFY_SOURCE checks libc calls such as memcpy and read made from the
   # source. The program makes none: its input and output go through the C++
   # streams, and its one such call, the memset that clears the console's
   # buffers, comes from the compiler. So hardening-check finds only that
   # unchecked call and fails fortify. Kept for the day there is a call to
-  # check. It needs optimisation, which a Debug build lacks.
-  target_compile_options(${target} PUBLIC -fstack-protector-strong -fstack-clash-protection
-                         $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+  # check. It needs optimisation, which a Debug build lacks. Some compilers
+  # (Ubuntu's GCC) set a level of their own when optimising, and a builder's
+  # CXXFLAGS may; defining it again would be an error under -Werror, and the
+  # level they chose stands.
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS -O2)
+  check_cxx_source_compiles("#ifndef _FORTIFY_SOURCE\n#error not set\n#endif\nint main() {}"
+                            SALES_TALLY_FORTIFY_PRESET)
+  if(NOT SALES_TALLY_FORTIFY_PRESET)
+    target_compile_options(${target} PUBLIC $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+  endif()
   # Control-flow protection (-fcf-protection) is not asked for: a program is
   # marked for it only when every object it links is, and Debian 12's C start
   # files are not, so the mark, and hardening-check's pass, cannot come.

@@ -24,8 +24,14 @@ bool isDigit(int byte)
 // that is nothing does the program have to wait, and then it flushes its
 // output first: deciding this per refill, not per token, keeps a newline left
 // after a number from hiding that the next token will wait. Kept out of line
-// so that the per-byte path of nextByte stays small enough to inline.
-[[gnu::noinline]] bool refill(Console& console)
+// so that the per-byte path of nextByte stays small enough to inline; each
+// compiler has its own word for that.
+#if defined(__GNUC__)
+[[gnu::noinline]]
+#elif defined(_MSC_VER)
+__declspec(noinline)
+#endif
+bool refill(Console& console)
 {
     ReadAhead& input = console.input;
     const auto size = static_cast<std::streamsize>(input.bytes.size());
