@@ -6,9 +6,10 @@ Builds the user preset and types generated days of sales at the program, as
 a file piped in. For each count of sales: D days of ordinary sales (a random
 product, 1 to 10 units, a sale), and one day on which every sale is one unit
 of product 1, the same small step over and over. Compares the total printed
-with the exact sum in cents and prints a Markdown table: the count, the
-median day's exact total, how many days came out to the exact cent, the
-largest drift seen, and the one-unit day's exact total and drift.
+with the exact sum in cents and prints a Markdown table: the count of sales,
+the median ordinary day's exact total, how many of those days came out to
+the exact cent, the largest drift among them, and the one-unit day's exact
+total and drift.
 """
 import argparse
 import os
@@ -47,9 +48,7 @@ def main():
     subprocess.run(["cmake", "--workflow", "--preset", "user"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)
 
-    print("| sales | ordinary day's total | days exact to the cent | largest drift "
-          "| one unit of product 1 a sale | its drift |")
-    print("|---:|---:|---:|---:|---:|---:|")
+    rows = [["sales", "ordinary day", "days exact", "worst drift", "one-unit day", "its drift"]]
     for count in COUNTS:
         rng = random.Random(count)
         days = [drift_of([(rng.randint(1, 5), rng.randint(1, 10)) for _ in range(count)])
@@ -57,10 +56,13 @@ def main():
         exact_days = sum(1 for _, drift in days if drift == 0)
         largest = max(abs(drift) for _, drift in days)
         one_unit_total, one_unit_drift = drift_of([(1, 1)] * count)
-        print("| %s | %s | %d of %d | %s | %s | %s |"
-              % (format(count, ","), dollars(statistics.median(total for total, _ in days)),
-                 exact_days, args.days, dollars(largest), dollars(one_unit_total),
-                 dollars(one_unit_drift, "+")))
-
+        rows.append([format(count, ","), dollars(statistics.median(total for total, _ in days)),
+                     "%d of %d" % (exact_days, args.days), dollars(largest),
+                     dollars(one_unit_total), dollars(one_unit_drift, "+")])
+    # Padded, so that the table reads as well in plain text as in Markdown.
+    widths = [max(len(row[column]) for row in rows) for column in range(len(rows[0]))]
+    rows.insert(1, ["-" * (width - 1) + ":" for width in widths])
+    for row in rows:
+        print("| " + " | ".join(cell.rjust(width) for cell, width in zip(row, widths)) + " |")
 
 main()

@@ -9,6 +9,13 @@ endif()
 # A zip records local time; make it the same everywhere.
 set(ENV{TZ} UTC0)
 
+# Signed, when the builder has a certificate, before it is packed.
+include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
+file(GLOB_RECURSE programs "${CPACK_TEMPORARY_DIRECTORY}/*.exe")
+foreach(program IN LISTS programs)
+  sales_tally_sign("${program}")
+endforeach()
+
 file(GLOB_RECURSE staged LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")
 file(CHMOD ${staged} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
      GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

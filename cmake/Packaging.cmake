@@ -1,7 +1,7 @@
 # What an install puts where, and the packages `cpack` makes of it: on
-# Windows a zip of one folder with sales_tally.exe and README.txt; elsewhere
-# a .deb and a .tar.gz with the program, its manual page, changelog and
-# copyright.
+# Windows a zip of one folder with sales_tally.exe and README.txt, and an
+# .msi that installs the same two files (PackageMsi.cmake); elsewhere a .deb
+# and a .tar.gz with the program, its manual page, changelog and copyright.
 include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -30,6 +30,19 @@ else()
 endif()
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PackageStaging.cmake")
 
+set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
+    CACHE STRING "The packages' maintainer, as Name <address>")
+
+# Code signing of the Windows packages (Sign.cmake): the certificate and key
+# files, and a timestamp server if any. The key's passphrase comes from the
+# environment at packaging time, never from here.
+set(SALES_TALLY_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate for the Windows packages")
+set(SALES_TALLY_SIGN_KEY "" CACHE FILEPATH "The certificate's private key")
+set(SALES_TALLY_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server, if any")
+set(CPACK_SALES_TALLY_SIGN_CERT "${SALES_TALLY_SIGN_CERT}")
+set(CPACK_SALES_TALLY_SIGN_KEY "${SALES_TALLY_SIGN_KEY}")
+set(CPACK_SALES_TALLY_SIGN_TIMESTAMP_URL "${SALES_TALLY_SIGN_TIMESTAMP_URL}")
+
 # Writes source, compressed as Debian wants its documentation: gzip -9, no
 # name or time in the header.
 function(sales_tally_gzip source output)
@@ -44,18 +57,22 @@ endfunction()
 
 if(WIN32)
   install(TARGETS sales_tally DESTINATION .)
-  # The README, in the line ends of Windows' own editor.
-  configure_file(README.md README.txt @ONLY NEWLINE_STYLE CRLF)
+  include(WindowsReadme)
+  sales_tally_windows_readme("${PROJECT_BINARY_DIR}/README.txt")
   install(FILES "${PROJECT_BINARY_DIR}/README.txt" DESTINATION .)
-  set(CPACK_GENERATOR ZIP)
+  set(CPACK_GENERATOR ZIP External)
+  set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+  set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/PackageMsi.cmake")
+  set(CPACK_SALES_TALLY_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+  # Programs and Features shows the maintainer's name as the publisher.
+  string(REGEX REPLACE " *<.*>$" "" CPACK_SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
+  set(CPACK_SALES_TALLY_CONTACT "${SALES_TALLY_MAINTAINER}")
 else()
   install(TARGETS sales_tally)
   set(packaging "${PROJECT_SOURCE_DIR}/packaging")
   sales_tally_gzip("${packaging}/sales_tally.1" "${PROJECT_BINARY_DIR}/sales_tally.1.gz")
   install(FILES "${PROJECT_BINARY_DIR}/sales_tally.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
-  set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
-      CACHE STRING "The packages' maintainer, as Name <address>")
   file(STRINGS "${packaging}/changelog.in" newest LIMIT_COUNT 1)
   if(NOT newest MATCHES "^sales-tally \\(${PROJECT_VERSION}\\) ")
     message(FATAL_ERROR "packaging/changelog.in has no entry for version ${PROJECT_VERSION} on top")

@@ -1,0 +1,51 @@
+# Run by cpack's External generator once it has staged the install (and
+# PackageStaging.cmake has given it the epoch): builds the .msi with wixl from
+# packaging/sales_tally.wxs, the same bytes from any folder at any time.
+#
+# - The product code follows from the version, so a rebuild of one version is
+#   the same product to Windows Installer, never a second one.
+# - The package code follows from what the package holds.
+# - wixl takes no SOURCE_DATE_EPOCH: it runs at the epoch under faketime,
+#   which fixes the summary's dates; the cabinet takes the files' times,
+#   which the staging set. Its package code is random, so msibuild then
+#   writes ours into the summary, at the epoch too.
+include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
+foreach(tool IN ITEMS wixl msibuild faketime)
+  find_program(${tool}_program ${tool})
+  if(NOT ${tool}_program)
+    message(FATAL_ERROR "The .msi needs ${tool}: install Debian's wixl, msitools and faketime")
+  endif()
+endforeach()
+
+set(staged "${CPACK_TEMPORARY_DIRECTORY}")
+set(msi "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
+set(wxs "${CPACK_SALES_TALLY_SOURCE_DIR}/packaging/sales_tally.wxs")
+set(upgrade_code 7DA6C94D-2F0E-4A51-B4F4-B87124D34B78) # as in the .wxs
+string(UUID product_code NAMESPACE ${upgrade_code} NAME "${CPACK_PACKAGE_VERSION}" TYPE SHA1
+       UPPER)
+set(contents "${CPACK_PACKAGE_VERSION} ${CPACK_SALES_TALLY_PUBLISHER}")
+foreach(input IN ITEMS "${wxs}" "${CPACK_SALES_TALLY_SOURCE_DIR}/packaging/sales_tally.ico"
+                       "${staged}/sales_tally.exe" "${staged}/README.txt")
+  file(SHA256 "${input}" digest)
+  string(APPEND contents " ${digest}")
+endforeach()
+string(UUID package_code NAMESPACE ${upgrade_code} NAME "${contents}" TYPE SHA1 UPPER)
+
+set(at_epoch "")
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(at_epoch "${faketime_program}" "@$ENV{SOURCE_DATE_EPOCH}")
+endif()
+set(ENV{TZ} UTC0)
+# wixl looks for the files it packs in the folder it runs in.
+execute_process(
+  COMMAND ${at_epoch} "${wixl_program}" --arch x64 --output "${msi}"
+          --define "Version=${CPACK_PACKAGE_VERSION}" --define "ProductCode=${product_code}"
+          --define "Publisher=${CPACK_SALES_TALLY_PUBLISHER}"
+          --define "Contact=${CPACK_SALES_TALLY_CONTACT}" "${wxs}"
+  WORKING_DIRECTORY "${staged}" COMMAND_ERROR_IS_FATAL ANY)
+execute_process(
+  COMMAND ${at_epoch} "${msibuild_program}" "${msi}" -s "Sales tally ${CPACK_PACKAGE_VERSION}"
+          "${CPACK_SALES_TALLY_PUBLISHER}" "x64;1033" "{${package_code}}"
+  COMMAND_ERROR_IS_FATAL ANY)
+sales_tally_sign("${msi}")
+set(CPACK_EXTERNAL_BUILT_PACKAGES "${msi}")
