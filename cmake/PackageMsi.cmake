@@ -20,7 +20,8 @@ endforeach()
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
 set(msi "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
 set(wxs "${CPACK_SALES_TALLY_SOURCE_DIR}/packaging/sales_tally.wxs")
-set(upgrade_code 7DA6C94D-2F0E-4A51-B4F4-B87124D34B78) # as in the .wxs
+file(STRINGS "${wxs}" upgrade_code REGEX "UpgradeCode=")
+string(REGEX REPLACE ".*UpgradeCode=\"([-0-9A-F]+)\".*" "\\1" upgrade_code "${upgrade_code}")
 string(UUID product_code NAMESPACE ${upgrade_code} NAME "${CPACK_PACKAGE_VERSION}" TYPE SHA1
        UPPER)
 set(contents "${CPACK_PACKAGE_VERSION} ${CPACK_SALES_TALLY_PUBLISHER}")

@@ -33,16 +33,6 @@ set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PackageStaging.cmake")
 set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
     CACHE STRING "The packages' maintainer, as Name <address>")
 
-# Code signing of the Windows packages (Sign.cmake): the certificate and key
-# files, and a timestamp server if any. The key's passphrase comes from the
-# environment at packaging time, never from here.
-set(SALES_TALLY_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate for the Windows packages")
-set(SALES_TALLY_SIGN_KEY "" CACHE FILEPATH "The certificate's private key")
-set(SALES_TALLY_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server, if any")
-set(CPACK_SALES_TALLY_SIGN_CERT "${SALES_TALLY_SIGN_CERT}")
-set(CPACK_SALES_TALLY_SIGN_KEY "${SALES_TALLY_SIGN_KEY}")
-set(CPACK_SALES_TALLY_SIGN_TIMESTAMP_URL "${SALES_TALLY_SIGN_TIMESTAMP_URL}")
-
 # Writes source, compressed as Debian wants its documentation: gzip -9, no
 # name or time in the header.
 function(sales_tally_gzip source output)
@@ -67,6 +57,16 @@ if(WIN32)
   # Programs and Features shows the maintainer's name as the publisher.
   string(REGEX REPLACE " *<.*>$" "" CPACK_SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
   set(CPACK_SALES_TALLY_CONTACT "${SALES_TALLY_MAINTAINER}")
+
+  # Code signing (Sign.cmake): the certificate and key files, and a timestamp
+  # server if any. The key's passphrase comes from the environment when cpack
+  # runs, never from here.
+  set(SALES_TALLY_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate for the Windows packages")
+  set(SALES_TALLY_SIGN_KEY "" CACHE FILEPATH "The certificate's private key")
+  set(SALES_TALLY_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server, if any")
+  set(CPACK_SALES_TALLY_SIGN_CERT "${SALES_TALLY_SIGN_CERT}")
+  set(CPACK_SALES_TALLY_SIGN_KEY "${SALES_TALLY_SIGN_KEY}")
+  set(CPACK_SALES_TALLY_SIGN_TIMESTAMP_URL "${SALES_TALLY_SIGN_TIMESTAMP_URL}")
 else()
   install(TARGETS sales_tally)
   set(packaging "${PROJECT_SOURCE_DIR}/packaging")
