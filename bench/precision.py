@@ -65,4 +65,5 @@ def main():
     for row in rows:
         print("| " + " | ".join(cell.rjust(width) for cell, width in zip(row, widths)) + " |")
 
+
 main()
