@@ -37,23 +37,39 @@ def start(argv, output=None):
     return pid, terminal
 
 
-def screen_until(terminal, text, screen=b""):
-    """Reads the screen, line ends left out, until it ends with text, or
-    until the program has gone when text is None; returns what it shows."""
-    deadline = time.monotonic() + WAIT_SECONDS
-    while text is None or not screen.endswith(text.encode()):
-        ready, _, _ = select.select([terminal], [], [], max(deadline - time.monotonic(), 0))
-        if not ready:
-            awaited = repr(text) if text else "the program to end"
-            sys.exit("timed out waiting for %s, screen %r" % (awaited, screen))
-        try:
-            chunk = os.read(terminal, 4096)
-        except OSError:  # the terminal is gone with the program
-            chunk = b""
-        if not chunk and text is None:
-            return screen
-        screen += SCREEN_CONTROL.sub(b"", chunk)
-    return screen
+class Screen:
+    """What the program has drawn so far, line ends left out, and how far the
+    checks have read it. Wine may draw any number of texts in one piece, so a
+    text is awaited anywhere after what was read before, never at the end."""
+
+    def __init__(self, terminal):
+        self.terminal = terminal
+        self.drawn = b""
+        self.read_to = 0
+
+    def wait_for(self, text):
+        """Waits until text is drawn after what was read before, and reads
+        past it; with None, waits until the program has gone. Returns what
+        was drawn."""
+        deadline = time.monotonic() + WAIT_SECONDS
+        while True:
+            if text is not None:
+                found = self.drawn.find(text.encode(), self.read_to)
+                if found >= 0:
+                    self.read_to = found + len(text)
+                    return self.drawn
+            ready, _, _ = select.select([self.terminal], [], [],
+                                        max(deadline - time.monotonic(), 0))
+            if not ready:
+                awaited = repr(text) if text else "the program to end"
+                sys.exit("timed out waiting for %s, screen %r" % (awaited, self.drawn))
+            try:
+                chunk = os.read(self.terminal, 4096)
+            except OSError:  # the terminal is gone with the program
+                chunk = b""
+            if not chunk and text is None:
+                return self.drawn
+            self.drawn += SCREEN_CONTROL.sub(b"", chunk)
 
 
 def type_line(terminal, line):
@@ -67,17 +83,18 @@ def type_line(terminal, line):
 
 def run(argv, owns_window):
     pid, terminal = start(argv)
+    screen = Screen(terminal)
     for line in ["1 3\r", "-1\r"]:
-        screen_until(terminal, "submitting:")
+        screen.wait_for("submitting:")
         type_line(terminal, line)
-    screen_until(terminal, report("8.94").replace("\n", ""))
+    screen.wait_for(report("8.94").replace("\n", ""))
     if owns_window:
-        screen_until(terminal, CLOSE_PROMPT)
+        screen.wait_for(CLOSE_PROMPT)
         time.sleep(1)
         if os.waitpid(pid, os.WNOHANG)[0] != 0:
             sys.exit("closed the window without waiting for a key")
         type_line(terminal, "x")
-    elif CLOSE_PROMPT.encode() in screen_until(terminal, None):
+    elif CLOSE_PROMPT.encode() in screen.wait_for(None):
         sys.exit("asked for a key press in a shared window")
     expect_success(pid)
 
@@ -88,10 +105,10 @@ def run_batch(argv):
     with tempfile.NamedTemporaryFile() as output:
         pid, terminal = start(argv, output.name)
         type_line(terminal, "1 3\r-1\r")
-        screen = screen_until(terminal, None)
+        drawn = Screen(terminal).wait_for(None)
         expect_success(pid)
         written = output.read()
-    if CLOSE_PROMPT.encode() in screen + written:
+    if CLOSE_PROMPT.encode() in drawn + written:
         sys.exit("asked for a key press with standard output to a file")
     if not written.endswith(report("8.94").replace("\n", "\r\n").encode()):
         sys.exit("no closing report at the end of the file: %r" % written[-200:])
