@@ -9,7 +9,8 @@ of product 1, the same small step over and over. Compares the total printed
 with the exact sum in cents and prints a Markdown table: the count of sales,
 the median ordinary day's exact total, how many of those days came out to
 the exact cent, the largest drift among them, and the one-unit day's exact
-total and drift.
+total and drift; then the prices it was measured with, a line the README
+quotes and its test holds to src/price_list.h.
 """
 import argparse
 import os
@@ -20,9 +21,20 @@ import subprocess
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAM = os.path.join(ROOT, "build", "user", "sales_tally")
-PRICE_CENTS = {1: 298, 2: 450, 3: 998, 4: 449, 5: 687}
+PRICE_LIST = os.path.join(ROOT, "src", "price_list.h")
 COUNTS = [100, 200, 300, 500, 1_000, 10_000, 100_000, 1_000_000]
 TOTAL = re.compile(rb"\$(-?)([0-9]+)\.([0-9][0-9])\s*$")
+
+
+def price_cents():
+    """The prices the program holds, in cents, by product number."""
+    with open(PRICE_LIST) as source:
+        table = re.search(r"productPrices = \{([^}]*)\}", source.read()).group(1)
+    return {number: round(float(price.strip().rstrip("Ff")) * 100)
+            for number, price in enumerate(table.split(","), start=1)}
+
+
+PRICE_CENTS = price_cents()
 
 
 def drift_of(sales):
@@ -64,6 +76,8 @@ def main():
     rows.insert(1, ["-" * (width - 1) + ":" for width in widths])
     for row in rows:
         print("| " + " | ".join(cell.rjust(width) for cell, width in zip(row, widths)) + " |")
+    prices = [dollars(cents) for _, cents in sorted(PRICE_CENTS.items())]
+    print("\nMeasured with the prices %s and %s." % (", ".join(prices[:-1]), prices[-1]))
 
 
 main()

@@ -2,8 +2,9 @@
 # PackageStaging.cmake has given it the epoch): builds the .msi with wixl from
 # packaging/sales_tally.wxs, the same bytes from any folder at any time.
 #
-# - The product code follows from the version, so a rebuild of one version is
-#   the same product to Windows Installer, never a second one.
+# - The product code follows from the version and the architecture (Guides.cmake
+#   works it out, for README.txt too), so a rebuild of one version is the same
+#   product to Windows Installer, never a second one.
 # - The package code follows from what the package holds.
 # - wixl takes no SOURCE_DATE_EPOCH: it runs at the epoch under faketime,
 #   which fixes the summary's dates; the cabinet takes the files' times,
@@ -20,10 +21,8 @@ endforeach()
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
 set(msi "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
 set(wxs "${CPACK_SALES_TALLY_SOURCE_DIR}/packaging/sales_tally.wxs")
-file(STRINGS "${wxs}" upgrade_code REGEX "UpgradeCode=")
-string(REGEX REPLACE ".*UpgradeCode=\"([-0-9A-F]+)\".*" "\\1" upgrade_code "${upgrade_code}")
-string(UUID product_code NAMESPACE ${upgrade_code} NAME "${CPACK_PACKAGE_VERSION}" TYPE SHA1
-       UPPER)
+set(upgrade_code "${CPACK_SALES_TALLY_UPGRADE_CODE}")
+set(product_code "${CPACK_SALES_TALLY_PRODUCT_CODE}")
 set(contents "${CPACK_PACKAGE_VERSION} ${CPACK_SALES_TALLY_PUBLISHER}")
 foreach(input IN ITEMS "${wxs}" "${CPACK_SALES_TALLY_SOURCE_DIR}/packaging/sales_tally.ico"
                        "${staged}/sales_tally.exe" "${staged}/README.txt")
@@ -39,7 +38,7 @@ endif()
 set(ENV{TZ} UTC0)
 # wixl looks for the files it packs in the folder it runs in.
 execute_process(
-  COMMAND ${at_epoch} "${wixl_program}" --arch x64 --output "${msi}"
+  COMMAND ${at_epoch} "${wixl_program}" --arch ${CPACK_SALES_TALLY_MSI_ARCH} --output "${msi}"
           --define "Version=${CPACK_PACKAGE_VERSION}" --define "ProductCode=${product_code}"
           --define "Publisher=${CPACK_SALES_TALLY_PUBLISHER}"
           --define "Contact=${CPACK_SALES_TALLY_CONTACT}" "${wxs}"

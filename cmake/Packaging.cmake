@@ -30,6 +30,10 @@ else()
 endif()
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PackageStaging.cmake")
 
+# README.txt and the manual page, written in every build so that the tests
+# can hold them to the program.
+include(Guides)
+
 set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
     CACHE STRING "The packages' maintainer, as Name <address>")
 
@@ -47,13 +51,14 @@ endfunction()
 
 if(WIN32)
   install(TARGETS sales_tally DESTINATION .)
-  include(WindowsReadme)
-  sales_tally_windows_readme("${PROJECT_BINARY_DIR}/README.txt")
   install(FILES "${PROJECT_BINARY_DIR}/README.txt" DESTINATION .)
   set(CPACK_GENERATOR ZIP External)
   set(CPACK_EXTERNAL_ENABLE_STAGING ON)
   set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/PackageMsi.cmake")
   set(CPACK_SALES_TALLY_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+  set(CPACK_SALES_TALLY_UPGRADE_CODE "${SALES_TALLY_UPGRADE_CODE}")
+  set(CPACK_SALES_TALLY_PRODUCT_CODE "${SALES_TALLY_PRODUCT_CODE}")
+  set(CPACK_SALES_TALLY_MSI_ARCH "${SALES_TALLY_MSI_ARCH}")
   # Programs and Features shows the maintainer's name as the publisher.
   string(REGEX REPLACE " *<.*>$" "" CPACK_SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
   set(CPACK_SALES_TALLY_CONTACT "${SALES_TALLY_MAINTAINER}")
@@ -70,7 +75,7 @@ if(WIN32)
 else()
   install(TARGETS sales_tally)
   set(packaging "${PROJECT_SOURCE_DIR}/packaging")
-  sales_tally_gzip("${packaging}/sales_tally.1" "${PROJECT_BINARY_DIR}/sales_tally.1.gz")
+  sales_tally_gzip("${PROJECT_BINARY_DIR}/sales_tally.1" "${PROJECT_BINARY_DIR}/sales_tally.1.gz")
   install(FILES "${PROJECT_BINARY_DIR}/sales_tally.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
   file(STRINGS "${packaging}/changelog.in" newest LIMIT_COUNT 1)

@@ -1,0 +1,126 @@
+"""Holds a guide to what the program really does: every price it states is
+the one in src/price_list.h, and every session it shows is what the program
+writes when the same numbers are typed.
+
+    python3 guides.py GUIDE [--crlf] PROGRAM [EMULATOR ARGS...]
+
+GUIDE is Markdown, plain text or a manual page's source. A price is a line
+that holds a product number and its price and nothing else (a table row),
+or a list of all five prices. A session runs from the long prompt to the
+line with the total; what the operator typed is what follows a prompt on its
+line, and every line that is none of the program's texts. Taken out of the
+session with its Enter, what the operator typed leaves exactly what the
+program wrote.
+"""
+import os
+import re
+import subprocess
+import sys
+
+from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
+                           SHORT, command_line)
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PRICE_LIST = os.path.join(ROOT, "src", "price_list.h")
+REPORT = REPORT_HEADING.strip("\n")
+PROMPTS = [SHORT.strip("\n"), INVALID_QUANTITY.strip("\n"), REPORT]
+OWN_LINES = [LONG, INVALID_PRODUCT.strip("\n"), ""]
+PRICE_ROW = re.compile(r"^[\s|]*([1-9])[\s|]+\$([0-9]+\.[0-9][0-9])[\s|]*$")
+MONEY = r"\$[0-9]+\.[0-9][0-9]"
+PRICE_LIST_TEXT = re.compile(MONEY + "(?:, " + MONEY + ")+,? and " + MONEY)
+
+
+def prices():
+    """The prices as the program holds them, written as the guides write
+    them: product number to dollars with two decimals."""
+    with open(PRICE_LIST) as source:
+        table = re.search(r"productPrices = \{([^}]*)\}", source.read()).group(1)
+    return {number: "%.2f" % float(price.strip().rstrip("Ff"))
+            for number, price in enumerate(table.split(","), start=1)}
+
+
+def plain_lines(path):
+    """The guide's lines as a reader sees them; a manual page's escapes
+    undone and its requests left out."""
+    with open(path, encoding="utf-8") as guide:
+        lines = guide.read().replace("\r\n", "\n").split("\n")
+    if not path.endswith((".1", ".1.in")):
+        return list(enumerate(lines, start=1))
+    plain = []
+    for number, line in enumerate(lines, start=1):
+        if not line.startswith((".", "'")):
+            plain.append((number, line.replace(r"\-", "-").replace(r"\e", "\\")))
+    return plain
+
+
+def check_prices(name, lines, expected):
+    faults, rows = [], {}
+    for number, line in lines:
+        row = PRICE_ROW.match(line)
+        if row:
+            rows[int(row.group(1))] = (number, row.group(2))
+        for listed in PRICE_LIST_TEXT.findall(line):
+            if listed != ", ".join("$" + expected[p] for p in range(1, 5)) + " and $" + expected[5]:
+                faults.append("%s:%d: %r, but the prices are %s" % (name, number, listed,
+                                                                  sorted(expected.items())))
+    if sorted(rows) != sorted(expected):
+        faults.append("%s: the price table lists products %s" % (name, sorted(rows)))
+    for product, (number, price) in sorted(rows.items()):
+        if expected.get(product) != price:
+            faults.append("%s:%d: product %d at $%s, but src/price_list.h has $%s"
+                          % (name, number, product, price, expected.get(product)))
+    return faults
+
+
+def sessions(lines):
+    """Each session: the line it starts on, the lines the operator typed, and
+    what the program wrote."""
+    found, session = [], None
+    for number, line in lines:
+        text = line.strip()
+        if session is None:
+            if text == LONG:
+                session = (number, [], [])
+            else:
+                continue
+        _, typed, written = session
+        prompt = next((p for p in PROMPTS if text.startswith(p.rstrip())), None)
+        if prompt == REPORT:
+            written.append(text + REPORT_TAIL)
+            found.append((session[0], typed, "".join(written)))
+            session = None
+        elif prompt is not None:
+            # The newline after what was typed at a prompt is the operator's Enter.
+            written.append(prompt)
+            typed.append(text[len(prompt):].strip())
+        elif text in OWN_LINES:
+            written.append(text + "\n")
+        else:
+            typed.append(text)
+    return found
+
+
+def main():
+    guide = sys.argv.pop(1)
+    name = os.path.relpath(guide, ROOT)  # one in the build tree comes from packaging/*.in
+    command, encode = command_line()
+    lines = plain_lines(guide)
+    faults = check_prices(name, lines, prices())
+    found = sessions(lines)
+    if not found:
+        faults.append("%s: no session shown" % name)
+    for start, typed, written in found:
+        fed = "".join(line + "\n" for line in typed if line)
+        run = subprocess.run(command, input=encode(fed), stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, check=False)
+        shown = encode(written)
+        if run.returncode != 0 or run.stderr or run.stdout != shown:
+            faults.append("%s:%d: typed %r, the program wrote\n%s\nbut the guide shows\n%s"
+                          % (name, start, fed, run.stdout.decode(errors="replace"),
+                             shown.decode()))
+    if faults:
+        sys.exit("\n".join(faults))
+    print("%s: %d sessions, prices: 1 passed, 0 failed" % (name, len(found)))
+
+
+main()
