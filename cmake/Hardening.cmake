@@ -1,14 +1,11 @@
-# The exploit mitigations the program ships with, for a target and everything
-# that links it. The sanitizer and fuzz builds turn them off
+# The exploit mitigations the program ships with, for the program's code and
+# everything that links it. The sanitizer and fuzz builds turn them off
 # (SALES_TALLY_HARDEN=OFF): they instrument the same places themselves.
 option(SALES_TALLY_HARDEN "Build with stack protection, PIE and read-only relocations" ON)
 include(CheckPIESupported)
 check_pie_supported(LANGUAGES CXX)
 
 function(sales_tally_harden target)
-  if(NOT SALES_TALLY_HARDEN OR NOT CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
-    return()
-  endif()
   if(MINGW)
     # The linker's defaults already give DYNAMIC_BASE, HIGH_ENTROPY_VA and
     # NX_COMPAT; asked for here so that no change of linker loses them.
@@ -17,14 +14,13 @@ function(sales_tally_harden target)
     # -fstack-clash-protection, which breaks SEH unwinding on this target, and
     # _FORTIFY_SOURCE, which here needs libssp's checked calls and would find
     # nothing to check (see below).
-    target_compile_options(${target} PUBLIC -fstack-protector-strong)
-    target_link_options(${target} PUBLIC -fstack-protector-strong LINKER:--dynamicbase
+    target_compile_options(${target} INTERFACE -fstack-protector-strong)
+    target_link_options(${target} INTERFACE -fstack-protector-strong LINKER:--dynamicbase
                         LINKER:--high-entropy-va LINKER:--nxcompat)
     return()
   endif()
-  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON
-                                             INTERFACE_POSITION_INDEPENDENT_CODE ON)
-  target_compile_options(${target} PUBLIC -fstack-protector-strong -fstack-clash-protection)
+  set_target_properties(${target} PROPERTIES INTERFACE_POSITION_INDEPENDENT_CODE ON)
+  target_compile_options(${target} INTERFACE -fstack-protector-strong -fstack-clash-protection)
   # _FORTIFY_SOURCE checks libc calls such as memcpy and read made from the
   # source. The program makes none: its input and output go through the C++
   # streams, and its one such call, the memset that clears the console's
@@ -39,10 +35,14 @@ function(sales_tally_harden target)
   check_cxx_source_compiles("#ifndef _FORTIFY_SOURCE\n#error not set\n#endif\nint main() {}"
                             SALES_TALLY_FORTIFY_PRESET)
   if(NOT SALES_TALLY_FORTIFY_PRESET)
-    target_compile_options(${target} PUBLIC $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
+    target_compile_options(${target} INTERFACE $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
   endif()
   # Control-flow protection (-fcf-protection) is not asked for: a program is
   # marked for it only when every object it links is, and Debian 12's C start
   # files are not, so the mark, and hardening-check's pass, cannot come.
-  target_link_options(${target} PUBLIC LINKER:-z,relro LINKER:-z,now)
+  target_link_options(${target} INTERFACE LINKER:-z,relro LINKER:-z,now)
 endfunction()
+
+if(SALES_TALLY_HARDEN AND CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
+  sales_tally_harden(sales_tally_options)
+endif()

@@ -2,14 +2,11 @@
 # source and build trees are mapped away in case of debug information. An
 # optimised build is stripped by the linker: strip run afterwards would write
 # a fresh timestamp into a Windows exe, as the linker would by default.
-function(sales_tally_reproducible target)
-  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
-    return()
-  endif()
-  target_compile_options(${target} PUBLIC "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/="
-                                          "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=")
-  target_link_options(${target} PUBLIC $<$<CONFIG:Release,MinSizeRel>:-s>)
+if(CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang)$")
+  target_compile_options(sales_tally_options INTERFACE "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/="
+                                                       "-ffile-prefix-map=${PROJECT_BINARY_DIR}/=")
+  target_link_options(sales_tally_options INTERFACE $<$<CONFIG:Release,MinSizeRel>:-s>)
   if(MINGW)
-    target_link_options(${target} PUBLIC LINKER:--no-insert-timestamp)
+    target_link_options(sales_tally_options INTERFACE LINKER:--no-insert-timestamp)
   endif()
-endfunction()
+endif()

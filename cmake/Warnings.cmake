@@ -1,11 +1,10 @@
-# The warning set every target of the project compiles with, in the words of
-# its compiler; a compiler of another kind gets none. The developer presets
-# turn warnings into errors (CMAKE_COMPILE_WARNING_AS_ERROR), so a user's
-# newer compiler cannot fail the build on a warning it has newly learnt.
-function(sales_tally_warnings target)
-  if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /permissive-)
-  elseif(CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang|AppleClang)$")
-    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wconversion -Wshadow)
-  endif()
-endfunction()
+# The warning set the project's code compiles with, in the words of its
+# compiler; a compiler of another kind gets none. The developer presets turn
+# warnings into errors (CMAKE_COMPILE_WARNING_AS_ERROR), so a user's newer
+# compiler cannot fail the build on a warning it has newly learnt.
+if(MSVC)
+  target_compile_options(sales_tally_options INTERFACE /W4 /permissive-)
+elseif(CMAKE_CXX_COMPILER_ID MATCHES "^(GNU|Clang|AppleClang)$")
+  target_compile_options(sales_tally_options INTERFACE -Wall -Wextra -Wpedantic -Wconversion
+                                                       -Wshadow)
+endif()

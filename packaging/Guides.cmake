@@ -1,23 +1,23 @@
 # The guides that ship with the program, written into the build tree when
-# configuring: README.txt for Windows (CR LF) from packaging/README.txt.in,
+# configuring (Release.cmake): README.txt for Windows (CR LF) from packaging/README.txt.in,
 # and the manual page from packaging/sales_tally.1.in. What must stay in step
 # with the program is filled in here from its one home: the version, the
 # prices (src/price_list.h), the date of the last commit, and the .msi's
 # identity (packaging/sales_tally.wxs). The tests hold the rest of what they
 # say to what the program does.
-set(packaging "${PROJECT_SOURCE_DIR}/packaging")
 set(wxs "${packaging}/sales_tally.wxs")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${wxs}"
              "${PROJECT_SOURCE_DIR}/src/price_list.h")
 
 # The .msi's identity. The UpgradeCode never changes; the product code is
-# new with every version and architecture, so no two packages ever share one.
+# new with every version and architecture.
+include("${packaging}/ProductCode.cmake")
 file(STRINGS "${wxs}" SALES_TALLY_UPGRADE_CODE REGEX "UpgradeCode=")
 string(REGEX REPLACE ".*UpgradeCode=\"([-0-9A-F]+)\".*" "\\1" SALES_TALLY_UPGRADE_CODE
        "${SALES_TALLY_UPGRADE_CODE}")
 set(SALES_TALLY_MSI_ARCH x64)
-string(UUID SALES_TALLY_PRODUCT_CODE NAMESPACE ${SALES_TALLY_UPGRADE_CODE}
-       NAME "${PROJECT_VERSION} ${SALES_TALLY_MSI_ARCH}" TYPE SHA1 UPPER)
+sales_tally_product_code(SALES_TALLY_PRODUCT_CODE ${SALES_TALLY_UPGRADE_CODE} ${PROJECT_VERSION}
+                         ${SALES_TALLY_MSI_ARCH})
 
 # The prices, as src/price_list.h spells them (2.98F), written with cents.
 file(STRINGS "${PROJECT_SOURCE_DIR}/src/price_list.h" prices REGEX "productPrices = ")

@@ -2,15 +2,16 @@
 # PackageStaging.cmake has given it the epoch): builds the .msi with wixl from
 # packaging/sales_tally.wxs, the same bytes from any folder at any time.
 #
-# - The product code follows from the version and the architecture (Guides.cmake
-#   works it out, for README.txt too), so a rebuild of one version is the same
-#   product to Windows Installer, never a second one.
+# - The product code follows from the version and the architecture
+#   (ProductCode.cmake), so a rebuild of one version is the same product to
+#   Windows Installer, never a second one.
 # - The package code follows from what the package holds.
 # - wixl takes no SOURCE_DATE_EPOCH: it runs at the epoch under faketime,
 #   which fixes the summary's dates; the cabinet takes the files' times,
 #   which the staging set. Its package code is random, so msibuild then
 #   writes ours into the summary, at the epoch too.
 include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/ProductCode.cmake")
 foreach(tool IN ITEMS wixl msibuild faketime)
   find_program(${tool}_program ${tool})
   if(NOT ${tool}_program)
@@ -20,12 +21,13 @@ endforeach()
 
 set(staged "${CPACK_TEMPORARY_DIRECTORY}")
 set(msi "${CPACK_TOPLEVEL_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.msi")
-set(wxs "${CPACK_SALES_TALLY_SOURCE_DIR}/packaging/sales_tally.wxs")
+set(wxs "${CMAKE_CURRENT_LIST_DIR}/sales_tally.wxs")
 set(upgrade_code "${CPACK_SALES_TALLY_UPGRADE_CODE}")
-set(product_code "${CPACK_SALES_TALLY_PRODUCT_CODE}")
+sales_tally_product_code(product_code ${upgrade_code} ${CPACK_PACKAGE_VERSION}
+                         ${CPACK_SALES_TALLY_MSI_ARCH})
 set(contents "${CPACK_PACKAGE_VERSION} ${CPACK_SALES_TALLY_PUBLISHER}")
-foreach(input IN ITEMS "${wxs}" "${CPACK_SALES_TALLY_SOURCE_DIR}/packaging/sales_tally.ico"
-                       "${staged}/sales_tally.exe" "${staged}/README.txt")
+file(GLOB staged_files "${staged}/*")
+foreach(input IN ITEMS "${wxs}" "${CMAKE_CURRENT_LIST_DIR}/sales_tally.ico" ${staged_files})
   file(SHA256 "${input}" digest)
   string(APPEND contents " ${digest}")
 endforeach()
@@ -41,10 +43,11 @@ execute_process(
   COMMAND ${at_epoch} "${wixl_program}" --arch ${CPACK_SALES_TALLY_MSI_ARCH} --output "${msi}"
           --define "Version=${CPACK_PACKAGE_VERSION}" --define "ProductCode=${product_code}"
           --define "Publisher=${CPACK_SALES_TALLY_PUBLISHER}"
-          --define "Contact=${CPACK_SALES_TALLY_CONTACT}" "${wxs}"
+          --define "Contact=${CPACK_SALES_TALLY_CONTACT}"
+          --define "ProductName=${CPACK_SALES_TALLY_PRODUCT_NAME}" "${wxs}"
   WORKING_DIRECTORY "${staged}" COMMAND_ERROR_IS_FATAL ANY)
 execute_process(
-  COMMAND ${at_epoch} "${msibuild_program}" "${msi}" -s "Sales tally ${CPACK_PACKAGE_VERSION}"
+  COMMAND ${at_epoch} "${msibuild_program}" "${msi}" -s "${CPACK_SALES_TALLY_PRODUCT_NAME} ${CPACK_PACKAGE_VERSION}"
           "${CPACK_SALES_TALLY_PUBLISHER}" "x64;1033" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)
 sales_tally_sign("${msi}")

@@ -1,22 +1,32 @@
 # What an install puts where, and the packages `cpack` makes of it: on
-# Windows a zip of one folder with sales_tally.exe and README.txt, and an
-# .msi that installs the same two files (PackageMsi.cmake); elsewhere a .deb
-# and a .tar.gz with the program, its manual page, changelog and copyright.
+# Windows a zip of one folder with sales_tally.exe, README.txt and
+# NOTICES.txt, and an .msi that installs the same files (Msi.cmake);
+# elsewhere a .deb and a .tar.gz with the program, its manual page, changelog
+# and copyright. Each writes SHA256SUMS beside its packages (Checksums.cmake).
+# The guide to all of it is README.md beside this file.
 include(GNUInstallDirs)
+set(packaging "${CMAKE_CURRENT_LIST_DIR}")
+
+# Who the release says it is, wherever it says it: the exe's version
+# resource, the .msi and Programs and Features, the .deb.
+set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
+    CACHE STRING "The packages' maintainer, as Name <address>")
+string(REGEX REPLACE " *<.*>$" "" SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
+set(SALES_TALLY_PRODUCT_NAME "Sales tally")
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION [[
 An operator at the console types pairs of whole numbers: a product number
 (1 to 5) and the quantity of that product sold. The program books each sale
 at the product's fixed retail price and, when the operator enters -1, writes
-the retail value of all products sold, to the cent.
+the retail value of all products sold in dollars and cents.
 Mistyped values are answered with a message and asked for again.]])
 set(CPACK_VERBATIM_VARIABLES ON)
 # Stripped at link time already (Reproducible.cmake).
 set(CPACK_STRIP_FILES OFF)
 
 # Every file packed carries the time of the last commit, or SOURCE_DATE_EPOCH
-# when the caller sets one; PackageStaging.cmake sees to it.
+# when the caller sets one; Staging.cmake sees to it.
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(CPACK_SALES_TALLY_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
@@ -28,14 +38,12 @@ else()
                     OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   endif()
 endif()
-set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/PackageStaging.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Staging.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Checksums.cmake")
 
 # README.txt and the manual page, written in every build so that the tests
 # can hold them to the program.
-include(Guides)
-
-set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
-    CACHE STRING "The packages' maintainer, as Name <address>")
+include("${packaging}/Guides.cmake")
 
 # Writes source, compressed as Debian wants its documentation: gzip -9, no
 # name or time in the header.
@@ -50,31 +58,44 @@ function(sales_tally_gzip source output)
 endfunction()
 
 if(WIN32)
+  # The exe's version resource, icon and manifest.
+  enable_language(RC)
+  configure_file("${packaging}/sales_tally.rc.in" sales_tally.rc @ONLY)
+  target_sources(sales_tally PRIVATE "${PROJECT_BINARY_DIR}/sales_tally.rc")
+  set_source_files_properties("${PROJECT_BINARY_DIR}/sales_tally.rc" PROPERTIES
+    OBJECT_DEPENDS "${packaging}/sales_tally.manifest;${packaging}/sales_tally.ico")
+  if(MSVC)
+    target_link_options(sales_tally PRIVATE /MANIFEST:NO) # it has its own
+  endif()
+
+  # The notices of the libraries linked into the exe, for every copy.
+  configure_file("${packaging}/NOTICES.txt" NOTICES.txt NEWLINE_STYLE CRLF)
   install(TARGETS sales_tally DESTINATION .)
-  install(FILES "${PROJECT_BINARY_DIR}/README.txt" DESTINATION .)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" "${PROJECT_BINARY_DIR}/NOTICES.txt"
+          DESTINATION .)
   set(CPACK_GENERATOR ZIP External)
   set(CPACK_EXTERNAL_ENABLE_STAGING ON)
-  set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/PackageMsi.cmake")
-  set(CPACK_SALES_TALLY_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
-  set(CPACK_SALES_TALLY_UPGRADE_CODE "${SALES_TALLY_UPGRADE_CODE}")
-  set(CPACK_SALES_TALLY_PRODUCT_CODE "${SALES_TALLY_PRODUCT_CODE}")
-  set(CPACK_SALES_TALLY_MSI_ARCH "${SALES_TALLY_MSI_ARCH}")
-  # Programs and Features shows the maintainer's name as the publisher.
-  string(REGEX REPLACE " *<.*>$" "" CPACK_SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
+  set(CPACK_EXTERNAL_PACKAGE_SCRIPT "${packaging}/Msi.cmake")
+  set(CPACK_SALES_TALLY_PACKAGING_DIR "${packaging}")
+  set(CPACK_SALES_TALLY_PRODUCT_NAME "${SALES_TALLY_PRODUCT_NAME}")
+  set(CPACK_SALES_TALLY_PUBLISHER "${SALES_TALLY_PUBLISHER}")
   set(CPACK_SALES_TALLY_CONTACT "${SALES_TALLY_MAINTAINER}")
+  set(CPACK_SALES_TALLY_UPGRADE_CODE "${SALES_TALLY_UPGRADE_CODE}")
+  set(CPACK_SALES_TALLY_MSI_ARCH "${SALES_TALLY_MSI_ARCH}")
 
-  # Code signing (Sign.cmake): the certificate and key files, and a timestamp
-  # server if any. The key's passphrase comes from the environment when cpack
-  # runs, never from here.
+  # Code signing (Sign.cmake): the certificate, the key (a file or a PKCS#11
+  # URI) with the module that reaches its token, and a timestamp server if
+  # any. The passphrase or PIN comes from the environment when cpack runs,
+  # never from here.
   set(SALES_TALLY_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate for the Windows packages")
-  set(SALES_TALLY_SIGN_KEY "" CACHE FILEPATH "The certificate's private key")
+  set(SALES_TALLY_SIGN_KEY "" CACHE STRING "The certificate's private key: a file or a PKCS#11 URI")
+  set(SALES_TALLY_SIGN_PKCS11_MODULE "" CACHE FILEPATH "The PKCS#11 module of the key's token")
   set(SALES_TALLY_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server, if any")
-  foreach(setting IN ITEMS CERT KEY TIMESTAMP_URL)
+  foreach(setting IN ITEMS CERT KEY PKCS11_MODULE TIMESTAMP_URL)
     set(CPACK_SALES_TALLY_SIGN_${setting} "${SALES_TALLY_SIGN_${setting}}")
   endforeach()
 else()
   install(TARGETS sales_tally)
-  set(packaging "${PROJECT_SOURCE_DIR}/packaging")
   sales_tally_gzip("${PROJECT_BINARY_DIR}/sales_tally.1" "${PROJECT_BINARY_DIR}/sales_tally.1.gz")
   install(FILES "${PROJECT_BINARY_DIR}/sales_tally.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 
@@ -96,5 +117,3 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SALES_TALLY_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
-
-include(CPack)

@@ -1,0 +1,33 @@
+# Run by cpack after each of its generators: keeps SHA256SUMS beside the
+# packages, a line for each ("HASH  NAME", as sha256sum -c reads it), sorted
+# by name so that it is the same bytes whenever the packages are. A package
+# made again replaces its line, and an older version's are dropped; the
+# External generator's .json is no package.
+set(sums "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS")
+set(names "")
+if(EXISTS "${sums}")
+  file(STRINGS "${sums}" lines)
+  foreach(line IN LISTS lines)
+    string(REGEX MATCH "^([0-9a-f]+)  (.+)$" line "${line}")
+    string(FIND "${CMAKE_MATCH_2}" "${CPACK_PACKAGE_VERSION}" this_version)
+    if(this_version EQUAL -1)
+      continue()
+    endif()
+    list(APPEND names "${CMAKE_MATCH_2}")
+    set("digest_${CMAKE_MATCH_2}" "${CMAKE_MATCH_1}")
+  endforeach()
+endif()
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  get_filename_component(name "${package}" NAME)
+  if(NOT name MATCHES "\\.json$")
+    list(APPEND names "${name}")
+    file(SHA256 "${package}" "digest_${name}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES names)
+list(SORT names COMPARE STRING)
+set(text "")
+foreach(name IN LISTS names)
+  string(APPEND text "${digest_${name}}  ${name}\n")
+endforeach()
+file(WRITE "${sums}" "${text}")
