@@ -299,6 +299,15 @@ def lifecycle(wine, msi, version, newer_msi, newer_version, readme_txt):
     expect_session(wine.session(os.path.join(folder, "sales_tally.exe")), crlf=True)
     expect(list(entries(wine).values()) == [(version, "C:\\Program Files\\sales_tally\\")],
            "Programs and Features lists %s" % entries(wine))
+    # README.txt gives IT the product code to detect and remove it by.
+    codes = dict(re.findall(r"(ProductCode|UpgradeCode) +(\{[-0-9A-F]+\})", readme_txt.decode()))
+    product_key = list(entries(wine))[0]
+    expect(product_key.endswith("\\" + codes.get("ProductCode", "none")),
+           "README.txt gives the product code %s, the installed one is %s"
+           % (codes.get("ProductCode"), product_key))
+    properties = run(["msiinfo", "export", msi, "Property"]).decode()
+    expect("UpgradeCode\t" + codes.get("UpgradeCode", "none") in properties,
+           "README.txt gives the upgrade code %s, the .msi another" % codes.get("UpgradeCode"))
     shortcuts = glob.glob(os.path.join(wine.drive_c, "**", "Sales tally.lnk"), recursive=True)
     expect(len(shortcuts) == 1, "shortcuts: %s" % shortcuts)
     with open(shortcuts[0], "rb") as link:
@@ -318,7 +327,10 @@ def lifecycle(wine, msi, version, newer_msi, newer_version, readme_txt):
     expect(msiexec(wine, "/i", msi, "/qn") == 1603 % 256, "the downgrade was not refused")
     expect([v for v, _ in entries(wine).values()] == [newer_version],
            "after the downgrade: %s" % entries(wine))
-    expect(msiexec(wine, "/x", newer_msi, "/qn", "/norestart") == 0, "the removal failed")
+    newer_code = re.search(r"ProductCode\t(\S+)",
+                           run(["msiinfo", "export", newer_msi, "Property"]).decode()).group(1)
+    expect(msiexec(wine, "/x", newer_code, "/qn", "/norestart") == 0,
+           "the removal by product code failed")
     expect(not os.path.exists(folder), "the program's folder is left after removal")
     expect(not glob.glob(os.path.join(wine.drive_c, "**", "Sales tally.lnk"), recursive=True),
            "the shortcut is left after removal")
