@@ -1,10 +1,10 @@
 # The guides that ship with the program, written into the build tree when
-# configuring (Release.cmake): README.txt for Windows (CR LF) from packaging/README.txt.in,
-# and the manual page from packaging/sales_tally.1.in. What must stay in step
-# with the program is filled in here from its one home: the version, the
-# prices (src/price_list.h), the date of the last commit, and the .msi's
-# identity (packaging/sales_tally.wxs). The tests hold the rest of what they
-# say to what the program does.
+# configuring (Release.cmake): README.txt for Windows (CR LF) from
+# README.txt.in, and the manual page from sales_tally.1.in. What must stay
+# in step with the program is filled in here from its one home: the version,
+# the prices (src/price_list.h), the date of the last commit, and the .msi's
+# identity (sales_tally.wxs). The tests hold the rest of what they say to
+# what the program does.
 set(wxs "${packaging}/sales_tally.wxs")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${wxs}"
              "${PROJECT_SOURCE_DIR}/src/price_list.h")

@@ -1,5 +1,5 @@
 # Run by cpack's External generator once it has staged the install (and
-# PackageStaging.cmake has given it the epoch): builds the .msi with wixl from
+# Staging.cmake has given it the epoch): builds the .msi with wixl from
 # packaging/sales_tally.wxs, the same bytes from any folder at any time.
 #
 # - The product code follows from the version and the architecture

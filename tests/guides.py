@@ -74,7 +74,8 @@ def check_prices(name, lines, expected):
 
 def sessions(lines):
     """Each session: the line it starts on, the lines the operator typed, and
-    what the program wrote."""
+    what the program wrote; a session that never shows its total has None
+    for the last."""
     found, session = [], None
     for number, line in lines:
         text = line.strip()
@@ -97,6 +98,8 @@ def sessions(lines):
             written.append(text + "\n")
         else:
             typed.append(text)
+    if session is not None:
+        found.append((session[0], session[1], None))
     return found
 
 
@@ -110,6 +113,9 @@ def main():
     if not found:
         faults.append("%s: no session shown" % name)
     for start, typed, written in found:
+        if written is None:
+            faults.append("%s:%d: the session shown here never reaches the total" % (name, start))
+            continue
         fed = "".join(line + "\n" for line in typed if line)
         run = subprocess.run(command, input=encode(fed), stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, check=False)
