@@ -18,23 +18,15 @@ import random
 import re
 import statistics
 import subprocess
+import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAM = os.path.join(ROOT, "build", "user", "sales_tally")
-PRICE_LIST = os.path.join(ROOT, "src", "price_list.h")
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from console_texts import prices  # the program's prices, read as the tests read them
 COUNTS = [100, 200, 300, 500, 1_000, 10_000, 100_000, 1_000_000]
 TOTAL = re.compile(rb"\$(-?)([0-9]+)\.([0-9][0-9])\s*$")
-
-
-def price_cents():
-    """The prices the program holds, in cents, by product number."""
-    with open(PRICE_LIST) as source:
-        table = re.search(r"productPrices = \{([^}]*)\}", source.read()).group(1)
-    return {number: round(float(price.strip().rstrip("Ff")) * 100)
-            for number, price in enumerate(table.split(","), start=1)}
-
-
-PRICE_CENTS = price_cents()
+PRICE_CENTS = {number: round(float(price) * 100) for number, price in prices().items()}
 
 
 def drift_of(sales):
@@ -76,8 +68,8 @@ def main():
     rows.insert(1, ["-" * (width - 1) + ":" for width in widths])
     for row in rows:
         print("| " + " | ".join(cell.rjust(width) for cell, width in zip(row, widths)) + " |")
-    prices = [dollars(cents) for _, cents in sorted(PRICE_CENTS.items())]
-    print("\nMeasured with the prices %s and %s." % (", ".join(prices[:-1]), prices[-1]))
+    listed = [dollars(cents) for _, cents in sorted(PRICE_CENTS.items())]
+    print("\nMeasured with the prices %s and %s." % (", ".join(listed[:-1]), listed[-1]))
 
 
 main()

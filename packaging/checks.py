@@ -148,12 +148,11 @@ class Wine:
         subprocess.run([server, "-w"], env=self.env, check=False)
 
 
-def unpack_zip(scratch):
-    unpacked = os.path.join(scratch, "unpacked")
-    os.makedirs(unpacked)
-    run(["cmake", "-E", "tar", "xf", the_one(".zip")], cwd=unpacked)
-    folders = os.listdir(unpacked)
-    return os.path.join(unpacked, folders[0])
+def unpack_zip(zip_file, into):
+    """Unpacks a zip into a new folder; returns the one folder it holds."""
+    os.makedirs(into)
+    run(["cmake", "-E", "tar", "xf", zip_file], cwd=into)
+    return os.path.join(into, os.listdir(into)[0])
 
 
 def check_deb(scratch, _):
@@ -183,7 +182,7 @@ def same_bytes(first, second):
 
 
 def check_zip(scratch, wine):
-    folder = unpack_zip(scratch)
+    folder = unpack_zip(the_one(".zip"), os.path.join(scratch, "unpacked"))
     files = sorted(os.listdir(folder))
     if files != ["NOTICES.txt", "README.txt", "sales_tally.exe"]:
         fail("the zip's folder holds %s" % files)
@@ -436,12 +435,12 @@ def sign(scratch, name, cert, settings, secret):
     env = dict(os.environ, SALES_TALLY_SIGN_CERT=cert, SALES_TALLY_SIGN_PASSWORD=secret,
                **settings)
     run(["cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out], env=env)
-    unpacked = os.path.join(out, "unpacked")
-    os.makedirs(unpacked)
-    run(["cmake", "-E", "tar", "xf", glob.glob(os.path.join(out, "*.zip"))[0]], cwd=unpacked)
+    zipped = unpack_zip(glob.glob(os.path.join(out, "*.zip"))[0], os.path.join(out, "zip"))
     msi = glob.glob(os.path.join(out, "*.msi"))[0]
-    run(["msiextract", "-C", unpacked, msi])
-    exes = glob.glob(os.path.join(unpacked, "**", "sales_tally.exe"), recursive=True)
+    installed = os.path.join(out, "msi")
+    run(["msiextract", "-C", installed, msi])
+    exes = [os.path.join(zipped, "sales_tally.exe")] + glob.glob(
+        os.path.join(installed, "**", "sales_tally.exe"), recursive=True)
     expect(len(exes) == 2 and same_bytes(*exes), "%s: the zip's and the .msi's exe differ" % name)
     for signed in [exes[0], msi]:
         report = run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed]).decode()

@@ -1,10 +1,16 @@
-"""The program's own texts, and the command line the Python tests share:
+"""The program's own texts and prices, and the command line the Python
+scripts share:
 
     python3 SCRIPT.py [--crlf] PROGRAM [EMULATOR ARGS...]
 
 --crlf: the program is a Windows build, whose every newline is CR LF.
 """
+import os
+import re
 import sys
+
+PRICE_LIST = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "src",
+                          "price_list.h")
 
 LONG = "Please enter the product number, then the quantity of the product sold."
 SHORT = "\nEnter a -1 if done submitting: "
@@ -12,6 +18,15 @@ INVALID_PRODUCT = "\nInvalid product number. Please enter a number from 1 to 5."
 INVALID_QUANTITY = "\nInvalid quantity. Please enter a whole number: "
 REPORT_HEADING = "\n\nFinal retail value of all products sold: $"
 REPORT_TAIL = "\n\n"
+
+
+def prices():
+    """The prices as the program holds them, product number to dollars with
+    two decimals ("2.98"), read from src/price_list.h."""
+    with open(PRICE_LIST) as source:
+        table = re.search(r"productPrices = \{([^}]*)\}", source.read()).group(1)
+    return {number: "%.2f" % float(price.strip().rstrip("Ff"))
+            for number, price in enumerate(table.split(","), start=1)}
 
 
 def report(amount):

@@ -18,25 +18,15 @@ import subprocess
 import sys
 
 from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
-                           SHORT, command_line)
+                           SHORT, command_line, prices)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PRICE_LIST = os.path.join(ROOT, "src", "price_list.h")
 REPORT = REPORT_HEADING.strip("\n")
 PROMPTS = [SHORT.strip("\n"), INVALID_QUANTITY.strip("\n"), REPORT]
 OWN_LINES = [LONG, INVALID_PRODUCT.strip("\n"), ""]
 PRICE_ROW = re.compile(r"^[\s|]*([1-9])[\s|]+\$([0-9]+\.[0-9][0-9])[\s|]*$")
 MONEY = r"\$[0-9]+\.[0-9][0-9]"
 PRICE_LIST_TEXT = re.compile(MONEY + "(?:, " + MONEY + ")+,? and " + MONEY)
-
-
-def prices():
-    """The prices as the program holds them, written as the guides write
-    them: product number to dollars with two decimals."""
-    with open(PRICE_LIST) as source:
-        table = re.search(r"productPrices = \{([^}]*)\}", source.read()).group(1)
-    return {number: "%.2f" % float(price.strip().rstrip("Ff"))
-            for number, price in enumerate(table.split(","), start=1)}
 
 
 def plain_lines(path):
