@@ -1,21 +1,25 @@
 """Throughput benchmark: a day's sales piped in from a file.
 
-    python3 bench/run.py [--sales N] [--runs R]
+    python3 bench/run.py [--sales N] [--runs R] [--before REV]
 
 Builds the bench preset (the program and the straightforward version it is
 measured against), generates N sales (default 1,000,000: products 1 to 5,
 quantities 0 to 50, one pair a line, about one entry in eleven an invalid
-product number on a line of its own, -1 at the end) and runs both programs
-R times in pairs, standard input from the file and standard output to
-/dev/null. Reports each one's median wall time, sales per second, output
-MB/s and peak memory, and the ratio of the medians; checks that both write
-the same bytes. Peak memory is read by GNU time (Debian's package time): a
-child of this Python process would count Python's own memory in its peak.
+product number on a line of its own, -1 at the end) and the same file saved
+as UTF-16 with a byte-order mark, and runs each program R times in turn,
+standard input from the file and standard output to /dev/null: the program
+on the 8-bit file and on the UTF-16 one, the straightforward version, and
+with --before the program as commit REV built it. Reports each one's median
+wall time, sales per second, output MB/s and peak memory, and the ratios of
+the medians; checks that all write the same bytes. Peak memory is read by
+GNU time (Debian's package time): a child of this Python process would
+count Python's own memory in its peak.
 """
 import argparse
 import hashlib
 import os
 import random
+import shutil
 import statistics
 import subprocess
 import sys
@@ -23,21 +27,27 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build", "bench")
-PROGRAMS = {
-    "sales_tally": os.path.join(BUILD, "sales_tally"),
-    "straightforward": os.path.join(BUILD, "straightforward_tally"),
-}
 
 
-def generate(path, sales):
+def build(source):
+    """Builds the bench preset of a source tree; returns its build folder."""
+    for step in (["cmake", "--preset", "bench"], ["cmake", "--build", "--preset", "bench"]):
+        subprocess.run(step, cwd=source, check=True, stdout=subprocess.DEVNULL)
+    return os.path.join(source, "build", "bench")
+
+
+def generate(path, utf16_path, sales):
     rng = random.Random(20261208)
+    lines = []
+    for _ in range(sales):
+        if rng.randrange(10) == 0:
+            lines.append("%d\n" % rng.choice((0, 6, 7, 8, 9, 99, -2)))
+        lines.append("%d %d\n" % (rng.randint(1, 5), rng.randint(0, 50)))
+    text = "".join(lines) + "-1\n"
     with open(path, "w") as f:
-        for _ in range(sales):
-            if rng.randrange(10) == 0:
-                f.write("%d\n" % rng.choice((0, 6, 7, 8, 9, 99, -2)))
-            f.write("%d %d\n" % (rng.randint(1, 5), rng.randint(0, 50)))
-        f.write("-1\n")
+        f.write(text)
+    with open(utf16_path, "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
 
 
 def run_once(program, input_path, report_path):
@@ -72,37 +82,58 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sales", type=int, default=1_000_000)
     parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--before", metavar="REV", help="also measure the program at commit REV")
     args = parser.parse_args()
 
-    for step in (["cmake", "--preset", "bench"], ["cmake", "--build", "--preset", "bench"]):
-        subprocess.run(step, cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-
     with tempfile.TemporaryDirectory() as tmp:
+        here = build(ROOT)
         input_path = os.path.join(tmp, "sales.txt")
-        report_path = os.path.join(tmp, "time.txt")
-        generate(input_path, args.sales)
+        utf16_path = os.path.join(tmp, "sales-utf16.txt")
+        # name: (program, its input)
+        runs = {"sales_tally": (os.path.join(here, "sales_tally"), input_path),
+                "sales_tally UTF-16": (os.path.join(here, "sales_tally"), utf16_path),
+                "straightforward": (os.path.join(here, "straightforward_tally"), input_path)}
+        if args.before:
+            before = os.path.join(tmp, "before")
+            subprocess.run(["git", "-C", ROOT, "worktree", "add", "-q", "--detach", before,
+                            args.before], check=True)
+            try:
+                program = shutil.copy(os.path.join(build(before), "sales_tally"),
+                                      os.path.join(tmp, "sales_tally_before"))
+            finally:
+                subprocess.run(["git", "-C", ROOT, "worktree", "remove", "--force", before],
+                               check=True)
+            runs["sales_tally " + args.before] = (program, input_path)
+        generate(input_path, utf16_path, args.sales)
         input_mb = os.path.getsize(input_path) / 1e6
-        digests = {name: digest_of(path, input_path) for name, path in PROGRAMS.items()}
+        utf16_mb = os.path.getsize(utf16_path) / 1e6
+        digests = {name: digest_of(*run) for name, run in runs.items()}
         output_bytes = digests["sales_tally"][1]
 
-        times = {name: [] for name in PROGRAMS}
-        peaks = {name: [] for name in PROGRAMS}
+        times = {name: [] for name in runs}
+        peaks = {name: [] for name in runs}
         for _ in range(args.runs):
-            for name, path in PROGRAMS.items():
-                wall, peak = run_once(path, input_path, report_path)
+            for name, (program, sales) in runs.items():
+                wall, peak = run_once(program, sales, report_path=os.path.join(tmp, "time.txt"))
                 times[name].append(wall)
                 peaks[name].append(peak)
 
-    print("%s: %d sales, %.1f MB in, %.1f MB out, %d paired runs"
-          % (time.strftime("%Y-%m-%d"), args.sales, input_mb, output_bytes / 1e6, args.runs))
-    for name in PROGRAMS:
-        wall = statistics.median(times[name])
-        print("%-16s median %7.4f s  %10.0f sales/s  %7.1f MB/s out  peak %5.1f MiB"
-              % (name, wall, args.sales / wall, output_bytes / wall / 1e6,
-                 max(peaks[name]) / 1024))
-    ratio = statistics.median(times["straightforward"]) / statistics.median(times["sales_tally"])
-    print("speed-up: %.1f times (ratio of the medians)" % ratio)
-    same = digests["sales_tally"] == digests["straightforward"]
+    print("%s: %d sales, %.1f MB in (UTF-16: %.1f MB), %.1f MB out, %d runs of each"
+          % (time.strftime("%Y-%m-%d"), args.sales, input_mb, utf16_mb,
+             output_bytes / 1e6, args.runs))
+    medians = {name: statistics.median(times[name]) for name in runs}
+    for name in runs:
+        print("%-20s median %7.4f s  %10.0f sales/s  %7.1f MB/s out  peak %5.1f MiB"
+              % (name, medians[name], args.sales / medians[name],
+                 output_bytes / medians[name] / 1e6, max(peaks[name]) / 1024))
+    print("speed-up over the straightforward version: %.1f times (ratio of the medians)"
+          % (medians["straightforward"] / medians["sales_tally"]))
+    print("UTF-16 against 8-bit: %.2f times the time" % (medians["sales_tally UTF-16"]
+                                                          / medians["sales_tally"]))
+    if args.before:
+        print("before (%s) against now: %.2f times the time"
+              % (args.before, medians["sales_tally " + args.before] / medians["sales_tally"]))
+    same = len(set(digests.values())) == 1
     print("outputs identical: %s" % ("yes" if same else "NO"))
     return 0 if same else 1
 

@@ -1,10 +1,12 @@
 // Feeds arbitrary bytes through the entry dialogue and the closing report, in
-// memory, handed out a few bytes at a time as a pipe would, and checks the
+// memory, handed out a few bytes at a time as a pipe would (8-bit, or UTF-16
+// or UTF-8 after a byte-order mark), and checks the
 // whole output against a model of the dialogue written here from its rules.
 // So the dialogue must end; its output must be only the program's own texts
 // and newlines, closed by exactly one closing report; and the total written
 // must be that of the sales the input books.
 #include "closing_report.h"
+#include "console.h"
 #include "entry_dialogue.h"
 #include "price_list.h"
 
@@ -20,30 +22,53 @@
 
 namespace {
 
-// Standard input that reveals only `piece` bytes at a time, so that refills
-// fall inside tokens and in_avail() runs dry as it does on a pipe.
-class TricklingInput : public std::streambuf {
-  public:
-    TricklingInput(std::vector<char>& bytes, std::size_t piece) : bytes_(bytes), piece_(piece) {}
-
-  protected:
-    int_type underflow() override
-    {
-        if (next_ == bytes_.size()) {
-            return traits_type::eof();
-        }
-        const std::size_t size = std::min(piece_, bytes_.size() - next_);
-        char* const start = bytes_.data() + next_;
-        setg(start, start, start + size);
-        next_ += size;
-        return traits_type::to_int_type(*start);
-    }
-
-  private:
-    std::vector<char>& bytes_;
-    std::size_t piece_;
-    std::size_t next_ = 0;
+// Standard input that hands over only a few bytes a read, as a pipe may, so
+// that reads end inside tokens, marks and UTF-16 characters.
+struct Trickle {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::size_t next = 0;
+    std::size_t piece = 1;
 };
+Trickle trickle;
+
+std::ptrdiff_t trickleRead(char* bytes, std::size_t size)
+{
+    const std::size_t count = std::min({trickle.piece, size, trickle.size - trickle.next});
+    std::copy_n(trickle.data + trickle.next, count, bytes);
+    trickle.next += count;
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+// The input as the model reads it: a UTF-8 mark at the start dropped, UTF-16
+// after its mark taken a character at a time, ASCII as itself and any other
+// character (a half one at the end too) as '?'.
+std::vector<char> asEightBit(const std::vector<char>& bytes)
+{
+    const std::string start(
+        bytes.begin(),
+        bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(3, bytes.size())));
+    if (start == "\xEF\xBB\xBF") {
+        return {bytes.begin() + 3, bytes.end()};
+    }
+    const bool little = start.rfind("\xFF\xFE", 0) == 0;
+    if (!little && start.rfind("\xFE\xFF", 0) != 0) {
+        return bytes;
+    }
+    std::vector<char> text;
+    for (std::size_t at = 2; at < bytes.size(); at += 2) {
+        if (at + 1 == bytes.size()) {
+            text.push_back('?');
+            break;
+        }
+        const auto a = static_cast<unsigned char>(bytes[at]);
+        const auto b = static_cast<unsigned char>(bytes[at + 1]);
+        const unsigned high = little ? b : a;
+        const unsigned low = little ? a : b;
+        text.push_back(high == 0 && low < 0x80 ? static_cast<char>(low) : '?');
+    }
+    return text;
+}
 
 struct Token {
     bool present = false; // false at the end of the input
@@ -89,8 +114,9 @@ Token nextToken(const std::vector<char>& bytes, std::size_t& at)
     return token;
 }
 
-std::string modelDialogue(const std::vector<char>& bytes)
+std::string modelDialogue(const std::vector<char>& input)
 {
+    const std::vector<char> bytes = asEightBit(input);
     const std::string longPrompt =
         "Please enter the product number, then the quantity of the product sold.";
     const std::string shortPrompt = "\nEnter a -1 if done submitting: ";
@@ -133,9 +159,9 @@ std::string modelDialogue(const std::vector<char>& bytes)
 
 } // namespace
 
-// The dialogue opens the console, which unsynchronises the standard streams
-// from C stdio; the first time, that gives them new buffers. Done here first,
-// it cannot undo the redirection below.
+// The console unsynchronises the standard streams from C stdio; the first
+// time, that gives them new buffers. Done here first, it cannot undo the
+// redirection below.
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
     std::ios::sync_with_stdio(false);
@@ -144,26 +170,21 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    std::vector<char> bytes(data, data + size);
-    const std::size_t piece = size == 0 ? 1 : 1 + data[0] % 16;
-    TricklingInput input(bytes, piece);
+    trickle = Trickle{data, size, 0, size == 0 ? 1U : 1U + data[0] % 16U};
     std::ostringstream output;
-
-    std::streambuf* const console_in = std::cin.rdbuf(&input);
     std::streambuf* const console_out = std::cout.rdbuf(output.rdbuf());
-    std::cin.clear();
     std::cout.clear();
 
+    Console console = openConsole();
+    console.source = trickleRead;
     std::int32_t productNum = 0;
     std::int32_t quantitySold = 0;
-    const float total = runEntryDialogue(productNum, quantitySold, 0.0F);
+    const float total = runEntryDialogue(console, productNum, quantitySold, 0.0F);
     writeClosingReport(total);
     std::cout.flush();
-
-    std::cin.rdbuf(console_in);
     std::cout.rdbuf(console_out);
 
-    const std::string expected = modelDialogue(bytes);
+    const std::string expected = modelDialogue(std::vector<char>(data, data + size));
     const std::string actual = output.str();
     if (actual != expected) {
         const auto [mismatch, unused] =

@@ -20,12 +20,126 @@ bool isDigit(int byte)
     return byte >= '0' && byte <= '9';
 }
 
-// Refills the read-ahead with what standard input already holds. Only when
-// that is nothing does the program have to wait, and then it flushes its
-// output first: deciding this per refill, not per token, keeps a newline left
-// after a number from hiding that the next token will wait. Kept out of line
-// so that the per-byte path of nextByte stays small enough to inline; each
-// compiler has its own word for that.
+// Stands for every character of UTF-16 input that is not ASCII: any byte
+// that is no digit, sign or space makes its token unreadable, as a letter
+// does, and one byte a character keeps the numbers after it in step.
+constexpr char foreignCharacter = '\x80';
+constexpr unsigned firstNonAscii = 0x80;
+constexpr char ctrlZ = '\x1A';
+
+constexpr std::string_view utf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view utf16LittleEndianMark = "\xFF\xFE";
+constexpr std::string_view utf16BigEndianMark = "\xFE\xFF";
+constexpr std::array<std::string_view, 3> marks = {utf8Mark, utf16LittleEndianMark,
+                                                   utf16BigEndianMark};
+
+std::string_view unread(const ReadAhead& input)
+{
+    return {&input.bytes[input.next], input.end - input.next};
+}
+
+bool startsWith(std::string_view text, std::string_view start)
+{
+    return text.substr(0, start.size()) == start;
+}
+
+// Reads once more onto the end of the read-ahead; false when nothing came,
+// which ends the input for good.
+bool readMore(Console& console)
+{
+    ReadAhead& input = console.input;
+    const std::ptrdiff_t got =
+        console.source(&input.bytes[input.end], input.bytes.size() - input.end);
+    if (got <= 0) {
+        input.ended = true;
+        input.failed = got < 0;
+        return false;
+    }
+    input.end += static_cast<std::size_t>(got);
+    return true;
+}
+
+// Turns the UTF-16 bytes read, bytes[next, end), into one byte a character
+// in place at the start of the buffer. A read may end inside a character:
+// its first byte waits for the next read.
+void decodeUtf16(ReadAhead& input)
+{
+    const bool littleEndian = input.encoding == Encoding::utf16LittleEndian;
+    std::size_t from = input.next;
+    std::size_t decoded = 0;
+    for (; from + 1 < input.end; from += 2) {
+        const unsigned first = static_cast<unsigned char>(input.bytes[from]);
+        const unsigned second = static_cast<unsigned char>(input.bytes[from + 1]);
+        const unsigned unit = littleEndian ? (second << 8U) | first : (first << 8U) | second;
+        input.bytes[decoded++] = unit < firstNonAscii ? static_cast<char>(unit) : foreignCharacter;
+    }
+    input.hasHalfUnit = from < input.end;
+    if (input.hasHalfUnit) {
+        input.halfUnit = input.bytes[from];
+    }
+    input.next = 0;
+    input.end = decoded;
+}
+
+// Reads UTF-16 until at least one character has come or the input ends. A
+// byte left over at the end is half a character: a character of its own,
+// and not an ASCII one.
+void readUtf16(Console& console)
+{
+    ReadAhead& input = console.input;
+    while (input.next == input.end && !input.ended) {
+        input.next = 0;
+        input.end = 0;
+        if (input.hasHalfUnit) {
+            input.bytes[input.end++] = input.halfUnit;
+        }
+        if (readMore(console)) {
+            decodeUtf16(input);
+        }
+        else {
+            input.end = 0; // the half stays in halfUnit
+        }
+    }
+    if (input.ended && input.hasHalfUnit) {
+        input.bytes[input.end++] = foreignCharacter;
+        input.hasHalfUnit = false;
+    }
+}
+
+// The input's first bytes decide, once, how all of it is read; a pipe may
+// hand over a mark a byte at a time.
+void decideEncoding(Console& console)
+{
+    ReadAhead& input = console.input;
+    const auto mayBecomeMark = [&input] {
+        return std::any_of(marks.begin(), marks.end(), [&input](std::string_view mark) {
+            return input.end < mark.size() && startsWith(mark, unread(input));
+        });
+    };
+    while (mayBecomeMark() && readMore(console)) {
+    }
+    input.encoding = Encoding::eightBit;
+    if (startsWith(unread(input), utf8Mark)) {
+        input.next += utf8Mark.size();
+    }
+    else if (startsWith(unread(input), utf16LittleEndianMark)) {
+        input.encoding = Encoding::utf16LittleEndian;
+        input.next += utf16LittleEndianMark.size();
+    }
+    else if (startsWith(unread(input), utf16BigEndianMark)) {
+        input.encoding = Encoding::utf16BigEndian;
+        input.next += utf16BigEndianMark.size();
+    }
+    if (input.encoding != Encoding::eightBit) {
+        decodeUtf16(input);
+    }
+}
+
+// Refills the read-ahead with what one read of standard input gives. The
+// read may wait for the operator, so everything written so far is flushed
+// first: every prompt is on the screen while the program waits. Kept out of
+// line so that the per-byte path of nextByte stays small enough to inline;
+// each compiler has its own word for that.
 #if defined(__GNUC__)
 [[gnu::noinline]]
 #elif defined(_MSC_VER)
@@ -34,20 +148,32 @@ __declspec(noinline)
 bool refill(Console& console)
 {
     ReadAhead& input = console.input;
-    const auto size = static_cast<std::streamsize>(input.bytes.size());
-    std::streamsize got = std::cin.readsome(input.bytes.data(), size);
-    if (got <= 0) {
-        flushConsole(console);
-        const Traits::int_type first = std::cin.get(); // waits
-        if (Traits::eq_int_type(first, Traits::eof())) {
-            return false;
-        }
-        input.bytes[0] = Traits::to_char_type(first);
-        got = 1 + std::cin.readsome(&input.bytes[1], size - 1);
+    if (input.ended) {
+        return false;
     }
+    flushConsole(console);
     input.next = 0;
-    input.end = static_cast<std::size_t>(got);
-    return true;
+    input.end = 0;
+    if (input.encoding == Encoding::undecided) {
+        decideEncoding(console);
+    }
+    if (input.encoding == Encoding::eightBit) {
+        if (input.next == input.end && !input.ended) {
+            readMore(console);
+        }
+    }
+    else {
+        readUtf16(console);
+    }
+    if constexpr (ctrlZEndsInput) {
+        const std::string_view text = unread(input);
+        const std::size_t stop = text.find(ctrlZ);
+        if (stop != std::string_view::npos) {
+            input.end = input.next + stop;
+            input.ended = true;
+        }
+    }
+    return input.next != input.end;
 }
 
 // The next byte of input as an unsigned char value, or eof.
@@ -70,12 +196,10 @@ void handOver(WriteBehind& output)
 
 Console openConsole()
 {
-    // Unsynchronised from C stdio, standard input can tell how much it already
-    // holds (readsome). Synchronised, it never can: every byte would be a wait
-    // of its own, with a flush of the output before it. Untied, because the
-    // console flushes before each wait itself.
+    // Standard input is read by the system's own call (readStandardInput),
+    // so the standard streams write only. Unsynchronised from C stdio,
+    // standard output takes the console's large pieces as they are.
     std::ios::sync_with_stdio(false);
-    std::cin.tie(nullptr);
     return Console{};
 }
 
@@ -119,6 +243,11 @@ ReadOutcome readInteger(Console& console, std::int32_t& value)
     }
     value = static_cast<std::int32_t>(negative ? -magnitude : magnitude);
     return ReadOutcome::number;
+}
+
+bool inputFailed(const Console& console)
+{
+    return console.input.failed;
 }
 
 void writeText(Console& console, std::string_view text)

@@ -5,15 +5,31 @@
 #include <cstdint>
 #include <string_view>
 
+#include "system_console.h"
+
 inline constexpr std::size_t consoleBufferSize = std::size_t{64} * 1024;
 
-// Standard input read ahead: whatever was already available when the buffer
-// last ran empty. bytes[next, end) is still to be read.
+// How the input's first bytes say it was saved. A UTF-8 byte-order mark is
+// skipped and the rest read as 8-bit text; UTF-16 is read a character at a
+// time, each ASCII character as its byte and any other as one byte that is
+// no digit, sign or space.
+enum class Encoding { undecided, eightBit, utf16LittleEndian, utf16BigEndian };
+
+// Standard input read ahead: whatever one read gave when the buffer last ran
+// empty, as 8-bit text. bytes[next, end) is still to be read.
 struct ReadAhead {
     std::array<char, consoleBufferSize> bytes{};
     std::size_t next = 0;
     std::size_t end = 0;
+    Encoding encoding = Encoding::undecided;
+    bool hasHalfUnit = false; // a UTF-16 read ended inside a character
+    char halfUnit = 0;
+    bool ended = false;  // nothing more will be read
+    bool failed = false; // because a read failed
 };
+
+// Where the console's input comes from, read as readStandardInput reads it.
+using InputSource = std::ptrdiff_t (*)(char* bytes, std::size_t size);
 
 // What the program has written but not yet handed to standard output:
 // bytes[0, used). A file of sales piped in makes some hundred bytes of output
@@ -29,6 +45,7 @@ struct WriteBehind {
 struct Console {
     ReadAhead input;
     WriteBehind output;
+    InputSource source = readStandardInput;
 };
 
 // Takes over the standard streams for the console and returns it empty. Call
@@ -42,8 +59,12 @@ enum class ReadOutcome { number, unreadable, endOfInput };
 // number when it is an optional sign followed by decimal digits and its value
 // fits in 32 bits; it is then stored in value. Any other token is unreadable
 // and is consumed whole, however long. On unreadable or end of input, value is
-// left as it was.
+// left as it was. A failed read ends the input too, and is remembered.
 ReadOutcome readInteger(Console& console, std::int32_t& value);
+
+// True once a read of standard input has failed: the input ended early, and
+// what was booked may not be the whole day.
+bool inputFailed(const Console& console);
 
 // Gathers a text for standard output. No text may be longer than the buffer;
 // the program's own are a few dozen bytes.

@@ -1,6 +1,5 @@
 #include "entry_dialogue.h"
 
-#include "console.h"
 #include "price_list.h"
 
 #include <string_view>
@@ -24,9 +23,9 @@ constexpr std::string_view saleBookedText = "\n";
 
 } // namespace
 
-float runEntryDialogue(std::int32_t& productNum, std::int32_t& quantitySold, float totalRetailValue)
+float runEntryDialogue(Console& console, std::int32_t& productNum, std::int32_t& quantitySold,
+                       float totalRetailValue)
 {
-    Console console = openConsole();
     while (productNum != doneSentinel && quantitySold != doneSentinel) {
         if (productNum != retryMarker) {
             writeText(console, longPrompt);

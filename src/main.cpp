@@ -1,6 +1,7 @@
 #include "closing_report.h"
-#include "console_window.h"
+#include "console.h"
 #include "entry_dialogue.h"
+#include "system_console.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,12 +13,15 @@ int main()
     std::int32_t quantitySold = 0;
     float totalRetailValue = 0.0F;
 
-    totalRetailValue = runEntryDialogue(productNum, quantitySold, totalRetailValue);
+    Console console = openConsole();
+    totalRetailValue = runEntryDialogue(console, productNum, quantitySold, totalRetailValue);
     writeClosingReport(totalRetailValue);
 
-    // A report that never arrived (a full disk, say) is no success.
+    // The report shows what was booked, but a day whose input could not all
+    // be read, or a report that never arrived (a full disk, say), is no
+    // success.
     std::cout.flush();
-    const bool reported = std::cout.good();
+    const bool succeeded = std::cout.good() && !inputFailed(console);
     holdOwnWindowOpen();
-    return reported ? EXIT_SUCCESS : EXIT_FAILURE;
+    return succeeded ? EXIT_SUCCESS : EXIT_FAILURE;
 }

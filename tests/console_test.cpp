@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -58,5 +61,107 @@ INSTANTIATE_TEST_SUITE_P(AroundTheEnd, WriteBehindBoundary,
                          testing::Values(Writes{size - 4, 3}, Writes{size - 3, 3},
                                          Writes{size - 2, 3}, Writes{size - 1, 3}, Writes{0, size},
                                          Writes{1, size}, Writes{size, size}));
+
+// Standard input handed over `piece` bytes a read, as a pipe may, so reads
+// end inside marks and UTF-16 characters; then the end, or a failed read.
+struct Pieces {
+    std::string_view bytes;
+    std::size_t piece = 1;
+    bool fails = false;
+    std::size_t next = 0;
+};
+Pieces pieces;
+
+std::ptrdiff_t readPieces(char* bytes, std::size_t room)
+{
+    const std::size_t count = std::min({pieces.piece, room, pieces.bytes.size() - pieces.next});
+    if (count == 0 && pieces.fails) {
+        return -1;
+    }
+    std::copy_n(pieces.bytes.begin() + static_cast<std::ptrdiff_t>(pieces.next), count, bytes);
+    pieces.next += count;
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+// What readInteger makes of the input, token by token: the number, or ? for
+// an unreadable token; ! at the end when a read failed.
+std::string tokensOf(const Pieces& input)
+{
+    pieces = input;
+    Console console;
+    console.source = readPieces;
+    std::string tokens;
+    std::int32_t value = 0;
+    for (ReadOutcome outcome = readInteger(console, value); outcome != ReadOutcome::endOfInput;
+         outcome = readInteger(console, value)) {
+        tokens += outcome == ReadOutcome::number ? std::to_string(value) + " " : "? ";
+    }
+    return inputFailed(console) ? tokens + "!" : tokens;
+}
+
+struct Reading {
+    const char* name;
+    std::string_view input;
+    std::string_view tokens;
+};
+
+std::ostream& operator<<(std::ostream& out, const Reading& reading)
+{
+    return out << reading.name;
+}
+
+class ReadInPieces : public testing::TestWithParam<Reading> {};
+
+TEST_P(ReadInPieces, GivesTheSameTokensHoweverTheReadsFall)
+{
+    for (std::size_t piece = 1; piece <= 7; ++piece) {
+        EXPECT_EQ(tokensOf({GetParam().input, piece}), GetParam().tokens)
+            << GetParam().input.size() << " bytes read " << piece << " at a time";
+    }
+}
+
+using namespace std::string_view_literals;
+INSTANTIATE_TEST_SUITE_P(Encodings, ReadInPieces,
+                         testing::Values(Reading{"EightBit", "1 3\r\n-1", "1 3 -1 "},
+                                         Reading{"Utf8Mark",
+                                                 "\xEF\xBB\xBF"
+                                                 "1 3\r\n-1",
+                                                 "1 3 -1 "},
+                                         Reading{"StartLikeAMark",
+                                                 "\xEF\xBB"
+                                                 "7 1",
+                                                 "? 1 "},
+                                         Reading{"Utf16LittleEndian",
+                                                 "\xFF\xFE"
+                                                 "1\0 \0"
+                                                 "3\0\r\0\n\0-\0"
+                                                 "1\0"sv,
+                                                 "1 3 -1 "},
+                                         Reading{"Utf16BigEndian",
+                                                 "\xFE\xFF\0"
+                                                 "1\0 \0"
+                                                 "3\0\n\0-\0"
+                                                 "1"sv,
+                                                 "1 3 -1 "},
+                                         // e acute, a surrogate pair, U+0A0D (its bytes a CR LF), 4
+                                         Reading{"Utf16Foreign",
+                                                 "\xFF\xFE\xE9\0 \0=\xD8\0\xDE \0\r\n \0"
+                                                 "4\0"sv,
+                                                 "? ? ? 4 "},
+                                         Reading{"Utf16OddByteAtTheEnd",
+                                                 "\xFF\xFE"
+                                                 "2\0 \0"
+                                                 "5"sv,
+                                                 "2 ? "}));
+
+TEST(ReadFailure, EndsTheInputAndIsRemembered)
+{
+    EXPECT_EQ(tokensOf({"1 3 4", 2, true}), "1 3 4 !");
+    EXPECT_EQ(tokensOf({"\xFF\xFE"
+                        "1\0 \0"sv,
+                        3, true}),
+              "1 !");
+    EXPECT_EQ(tokensOf({"1 3 4", 2, false}), "1 3 4 ");
+}
 
 } // namespace

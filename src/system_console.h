@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+
+// What the program asks of the operating system itself, in this one place;
+// everything else goes through the standard library.
+
+// On Windows, standard input is text, in which Ctrl-Z (byte 0x1A) ends it:
+// at the console as Ctrl-Z then Enter, and in a file or pipe wherever it
+// stands. Elsewhere it is an ordinary byte.
+#ifdef _WIN32
+inline constexpr bool ctrlZEndsInput = true;
+#else
+inline constexpr bool ctrlZEndsInput = false;
+#endif
+
+// Reads up to size bytes of standard input, as they come, with no
+// translation. Waits until there is at least one, also when standard input
+// was left non-blocking, and retries an interrupted read. Returns how many
+// bytes it read, 0 at the end of input, -1 when the read failed (a device
+// error, a directory, no standard input at all). The standard streams
+// cannot tell the last two apart.
+std::ptrdiff_t readStandardInput(char* bytes, std::size_t size);
+
+// On Windows, a console program started from Explorer or a shortcut gets a
+// window of its own that closes the moment the program ends. There, this asks
+// for a key press and waits for it, so the operator can read the total; in
+// every other setting it does nothing. Call it after the closing report.
+void holdOwnWindowOpen();
