@@ -6,7 +6,9 @@ writes when the same numbers are typed.
 
 GUIDE is Markdown, plain text or a manual page's source. A price is a line
 that holds a product number and its price and nothing else (a table row),
-or a list of all five prices. A session runs from the long prompt to the
+or a list of all five prices. The guarantee of exact cents, "N sales under
+$T", must be there and must be what bench/precision.py works out for the
+program's prices. A session runs from the long prompt to the
 line with the total; what the operator typed is what follows a prompt on its
 line, and every line that is none of the program's texts. Taken out of the
 session with its Enter, what the operator typed leaves exactly what the
@@ -21,12 +23,16 @@ from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADI
                            SHORT, command_line, prices)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "bench"))
+from precision import guaranteed_sales
+
 REPORT = REPORT_HEADING.strip("\n")
 PROMPTS = [SHORT.strip("\n"), INVALID_QUANTITY.strip("\n"), REPORT]
 OWN_LINES = [LONG, INVALID_PRODUCT.strip("\n"), ""]
 PRICE_ROW = re.compile(r"^[\s|]*([1-9])[\s|]+\$([0-9]+\.[0-9][0-9])[\s|]*$")
 MONEY = r"\$[0-9]+\.[0-9][0-9]"
 PRICE_LIST_TEXT = re.compile(MONEY + "(?:, " + MONEY + ")+,? and " + MONEY)
+GUARANTEE = re.compile(r"([0-9,]+) sales under \$([0-9,]+)")
 
 
 def plain_lines(path):
@@ -59,6 +65,18 @@ def check_prices(name, lines, expected):
         if expected.get(product) != price:
             faults.append("%s:%d: product %d at $%s, but src/price_list.h has $%s"
                           % (name, number, product, price, expected.get(product)))
+    return faults
+
+
+def check_guarantee(name, lines):
+    text = " ".join(" ".join(line.split()) for _, line in lines)
+    claims = GUARANTEE.findall(text)
+    faults = [] if claims else ["%s: no guarantee of exact cents (N sales under $T)" % name]
+    for sales, ceiling in claims:
+        due = guaranteed_sales(int(ceiling.replace(",", "")))
+        if int(sales.replace(",", "")) != due:
+            faults.append("%s: %s sales under $%s, but the arithmetic guarantees %d"
+                          % (name, sales, ceiling, due))
     return faults
 
 
@@ -98,7 +116,7 @@ def main():
     name = os.path.relpath(guide, ROOT)  # one in the build tree comes from packaging/*.in
     command, encode = command_line()
     lines = plain_lines(guide)
-    faults = check_prices(name, lines, prices())
+    faults = check_prices(name, lines, prices()) + check_guarantee(name, lines)
     found = sessions(lines)
     if not found:
         faults.append("%s: no session shown" % name)
