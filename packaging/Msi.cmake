@@ -6,10 +6,11 @@
 #   (ProductCode.cmake), so a rebuild of one version is the same product to
 #   Windows Installer, never a second one.
 # - The package code follows from what the package holds.
-# - wixl takes no SOURCE_DATE_EPOCH: it runs at the epoch under faketime,
-#   which fixes the summary's dates; the cabinet takes the files' times,
-#   which the staging set. Its package code is random, so msibuild then
-#   writes ours into the summary, at the epoch too.
+# - wixl takes no SOURCE_DATE_EPOCH: it runs under faketime on a clock
+#   stopped at the epoch, which fixes the summary's dates however long it
+#   takes to start; the cabinet takes the files' times, which the staging
+#   set. Its package code is random, so msibuild then writes ours into the
+#   summary, on the same clock.
 include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
 include("${CMAKE_CURRENT_LIST_DIR}/ProductCode.cmake")
 foreach(tool IN ITEMS wixl msibuild faketime)
@@ -33,11 +34,13 @@ foreach(input IN ITEMS "${wxs}" "${CMAKE_CURRENT_LIST_DIR}/sales_tally.ico" ${st
 endforeach()
 string(UUID package_code NAMESPACE ${upgrade_code} NAME "${contents}" TYPE SHA1 UPPER)
 
+set(ENV{TZ} UTC0)
 set(at_epoch "")
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(at_epoch "${faketime_program}" "@$ENV{SOURCE_DATE_EPOCH}")
+  # Without -f, or with faketime's @, the clock would start at the epoch and run.
+  string(TIMESTAMP epoch "%Y-%m-%d %H:%M:%S" UTC) # SOURCE_DATE_EPOCH, as UTC0 reads it
+  set(at_epoch "${faketime_program}" -f "${epoch}")
 endif()
-set(ENV{TZ} UTC0)
 # wixl looks for the files it packs in the folder it runs in.
 execute_process(
   COMMAND ${at_epoch} "${wixl_program}" --arch ${CPACK_SALES_TALLY_MSI_ARCH} --output "${msi}"
@@ -50,5 +53,5 @@ execute_process(
   COMMAND ${at_epoch} "${msibuild_program}" "${msi}" -s "${CPACK_SALES_TALLY_PRODUCT_NAME} ${CPACK_PACKAGE_VERSION}"
           "${CPACK_SALES_TALLY_PUBLISHER}" "x64;1033" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)
-sales_tally_sign("${msi}")
+sales_tally_sign("${msi}" "${signatures_FROM}/${CPACK_PACKAGE_FILE_NAME}.msi")
 set(CPACK_EXTERNAL_BUILT_PACKAGES "${msi}")

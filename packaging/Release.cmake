@@ -38,7 +38,7 @@ else()
                     OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
   endif()
 endif()
-set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Staging.cmake")
+set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Checksums.cmake" "${packaging}/Staging.cmake")
 set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Checksums.cmake")
 
 # README.txt and the manual page, written in every build so that the tests
@@ -84,15 +84,24 @@ if(WIN32)
   set(CPACK_SALES_TALLY_MSI_ARCH "${SALES_TALLY_MSI_ARCH}")
 
   # Code signing (Sign.cmake): the certificate, the key (a file or a PKCS#11
-  # URI) with the module that reaches its token, and a timestamp server if
-  # any. The passphrase or PIN comes from the environment when cpack runs,
-  # never from here.
+  # URI) with the module that reaches its token, and the timestamp servers;
+  # or the published packages whose signatures a rebuild attaches. The
+  # passphrase or PIN comes from the environment when cpack runs, never from
+  # here.
   set(SALES_TALLY_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate for the Windows packages")
   set(SALES_TALLY_SIGN_KEY "" CACHE STRING "The certificate's private key: a file or a PKCS#11 URI")
   set(SALES_TALLY_SIGN_PKCS11_MODULE "" CACHE FILEPATH "The PKCS#11 module of the key's token")
-  set(SALES_TALLY_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 timestamp server, if any")
-  foreach(setting IN ITEMS CERT KEY PKCS11_MODULE TIMESTAMP_URL)
-    set(CPACK_SALES_TALLY_SIGN_${setting} "${SALES_TALLY_SIGN_${setting}}")
+  set(SALES_TALLY_SIGN_TIMESTAMP_URLS "" CACHE STRING
+      "RFC 3161 timestamp servers, tried in turn; a signing needs one")
+  option(SALES_TALLY_SIGN_UNTIMESTAMPED "Sign without a timestamp: a throwaway signing, for tests" OFF)
+  set(SALES_TALLY_SIGN_TIMEOUT 120 CACHE STRING "Seconds one call of osslsigncode may take")
+  set(SALES_TALLY_SIGNATURES_FROM "" CACHE PATH
+      "A folder of published packages whose signatures to attach, instead of signing")
+  set(SALES_TALLY_SIGNATURES_CAFILE "" CACHE FILEPATH
+      "The certificates the attached signatures verify against, if not the system's")
+  foreach(setting IN ITEMS SIGN_CERT SIGN_KEY SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URLS
+                           SIGN_UNTIMESTAMPED SIGN_TIMEOUT SIGNATURES_FROM SIGNATURES_CAFILE)
+    set(CPACK_SALES_TALLY_${setting} "${SALES_TALLY_${setting}}")
   endforeach()
 else()
   install(TARGETS sales_tally)
@@ -117,3 +126,6 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SALES_TALLY_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
+# The generators of a whole release, in the order cpack runs them; cpack -G
+# gives its scripts only the one at work.
+set(CPACK_SALES_TALLY_GENERATORS ${CPACK_GENERATOR})

@@ -1,6 +1,8 @@
 # Signs a Windows file in place with Authenticode (SHA-256), when the builder
-# has given a code-signing certificate; otherwise leaves it as it is. Used by
-# cpack's scripts: the exe before it is packed, the .msi once it is built.
+# has given a code-signing certificate, or attaches the signature of the same
+# file in a published release; otherwise leaves it as it is. Used by cpack's
+# scripts: the exe before it is packed (once a release: Staging.cmake), the
+# .msi once it is built (Msi.cmake).
 #
 # The settings come from the cache variables of Release.cmake or from the
 # environment variables of the same names, which win:
@@ -8,41 +10,130 @@
 #   SALES_TALLY_SIGN_KEY             its private key: a file, or a PKCS#11 URI
 #                                    (pkcs11:token=...;object=...) on a token
 #   SALES_TALLY_SIGN_PKCS11_MODULE   with a URI: the token's PKCS#11 module
-#   SALES_TALLY_SIGN_TIMESTAMP_URL   a timestamp server, if any
+#   SALES_TALLY_SIGN_TIMESTAMP_URLS  RFC 3161 timestamp servers, one or more,
+#                                    tried in turn: without a timestamp the
+#                                    signature dies with the certificate, so a
+#                                    signing needs one...
+#   SALES_TALLY_SIGN_UNTIMESTAMPED   ...unless this is ON: a throwaway
+#                                    signing (tests), at the packages' epoch
+#   SALES_TALLY_SIGN_TIMEOUT         seconds any one osslsigncode call may take
+#   SALES_TALLY_SIGNATURES_FROM      a folder with the published packages:
+#                                    their signatures are attached instead, so
+#                                    that anyone can rebuild a signed release
+#   SALES_TALLY_SIGNATURES_CAFILE    the certificates those signatures and
+#                                    their timestamps must verify against,
+#                                    when not the system's: an attached
+#                                    signature that does not fit the rebuilt
+#                                    file fails
 # The key's passphrase or the token's PIN, a secret, comes from the
 # environment only (SALES_TALLY_SIGN_PASSWORD), and reaches osslsigncode
 # through a file only the builder can read, never on its command line, where
-# any user's ps would show it. Without a timestamp server the signing time is
-# the packages' epoch, so that the exe signed for the zip and for the .msi is
-# the same.
-function(sales_tally_sign file)
-  foreach(setting IN ITEMS CERT KEY PKCS11_MODULE TIMESTAMP_URL)
-    set(${setting} "${CPACK_SALES_TALLY_SIGN_${setting}}")
-    if(DEFINED ENV{SALES_TALLY_SIGN_${setting}})
-      set(${setting} "$ENV{SALES_TALLY_SIGN_${setting}}")
-    endif()
-  endforeach()
-  if(CERT STREQUAL "" AND KEY STREQUAL "")
+# any user's ps would show it.
+foreach(setting IN ITEMS CERT KEY PKCS11_MODULE TIMESTAMP_URLS UNTIMESTAMPED TIMEOUT)
+  set(sign_${setting} "${CPACK_SALES_TALLY_SIGN_${setting}}")
+  if(DEFINED ENV{SALES_TALLY_SIGN_${setting}})
+    set(sign_${setting} "$ENV{SALES_TALLY_SIGN_${setting}}")
+  endif()
+endforeach()
+foreach(setting IN ITEMS FROM CAFILE)
+  set(signatures_${setting} "${CPACK_SALES_TALLY_SIGNATURES_${setting}}")
+  if(DEFINED ENV{SALES_TALLY_SIGNATURES_${setting}})
+    set(signatures_${setting} "$ENV{SALES_TALLY_SIGNATURES_${setting}}")
+  endif()
+endforeach()
+# From the environment the servers come separated by spaces.
+string(REGEX REPLACE "[ ;]+" ";" sign_TIMESTAMP_URLS "${sign_TIMESTAMP_URLS}")
+if(sign_TIMEOUT STREQUAL "")
+  set(sign_TIMEOUT 120)
+endif()
+
+# Runs osslsigncode with the arguments listed in the variable named, and a
+# timeout. failure is left empty, or says what went wrong in osslsigncode's
+# own words. (Passed on as a function's arguments, the list would lose the
+# escapes of a PKCS#11 URI's semicolons.)
+function(sales_tally_osslsigncode failure arguments)
+  find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+  execute_process(COMMAND "${OSSLSIGNCODE}" ${${arguments}} OUTPUT_VARIABLE said ERROR_VARIABLE said
+                  RESULT_VARIABLE failed TIMEOUT ${sign_TIMEOUT})
+  set(${failure} "" PARENT_SCOPE)
+  if(failed)
+    # osslsigncode's own lines; OpenSSL's error stack, mostly the key formats
+    # tried in vain, goes to a log beside them.
+    set(log "${CPACK_TOPLEVEL_DIRECTORY}/osslsigncode.log")
+    file(WRITE "${log}" "${said}")
+    string(REGEX REPLACE "[0-9A-F]+:error:[^\n]*\n" "" said "${said}")
+    string(STRIP "${said}" said)
+    string(CONCAT said "(${failed}; a call may take ${sign_TIMEOUT} s, "
+           "SALES_TALLY_SIGN_TIMEOUT):\n${said}\nAll it said, OpenSSL's errors too: ${log}")
+    set(${failure} "${said}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Whether files are to be signed at all, and then the options that sign them.
+function(sales_tally_sign_options out)
+  set(${out} "" PARENT_SCOPE)
+  if(sign_CERT STREQUAL "" AND sign_KEY STREQUAL "")
     return()
   endif()
-  if(CERT STREQUAL "" OR KEY STREQUAL "")
+  if(sign_CERT STREQUAL "" OR sign_KEY STREQUAL "")
     message(FATAL_ERROR "Signing needs both SALES_TALLY_SIGN_CERT and SALES_TALLY_SIGN_KEY")
   endif()
-  find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+  if(NOT signatures_FROM STREQUAL "")
+    message(FATAL_ERROR "SALES_TALLY_SIGNATURES_FROM attaches published signatures: "
+                        "give it without a certificate and key")
+  endif()
   # A PKCS#11 URI separates its attributes with semicolons, which would split
   # it as a CMake list.
-  string(REPLACE ";" "\\;" KEY "${KEY}")
-  set(options -h sha256 -certs "${CERT}" -key "${KEY}")
-  if(KEY MATCHES "^pkcs11:")
-    if(PKCS11_MODULE STREQUAL "")
+  string(REPLACE ";" "\\;" key "${sign_KEY}")
+  set(options -h sha256 -certs "${sign_CERT}" -key "${key}")
+  if(sign_KEY MATCHES "^pkcs11:")
+    if(sign_PKCS11_MODULE STREQUAL "")
       message(FATAL_ERROR "A PKCS#11 key needs SALES_TALLY_SIGN_PKCS11_MODULE")
     endif()
-    list(APPEND options -pkcs11module "${PKCS11_MODULE}")
+    list(APPEND options -pkcs11module "${sign_PKCS11_MODULE}")
   endif()
-  if(NOT TIMESTAMP_URL STREQUAL "")
-    list(APPEND options -ts "${TIMESTAMP_URL}")
-  elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
-    list(APPEND options -time "$ENV{SOURCE_DATE_EPOCH}")
+  if(sign_UNTIMESTAMPED)
+    if(DEFINED ENV{SOURCE_DATE_EPOCH})
+      list(APPEND options -time "$ENV{SOURCE_DATE_EPOCH}")
+    endif()
+  elseif(sign_TIMESTAMP_URLS STREQUAL "")
+    message(FATAL_ERROR
+            "A signed release needs a timestamp, or its signature dies with the certificate: "
+            "give SALES_TALLY_SIGN_TIMESTAMP_URLS, or SALES_TALLY_SIGN_UNTIMESTAMPED=ON for a "
+            "throwaway signing")
+  else()
+    foreach(url IN LISTS sign_TIMESTAMP_URLS)
+      list(APPEND options -ts "${url}")
+    endforeach()
+  endif()
+  set(${out} "${options}" PARENT_SCOPE)
+endfunction()
+
+# Signs file, or gives it the signature of published, the same file as a
+# published release holds it.
+function(sales_tally_sign file published)
+  if(NOT signatures_FROM STREQUAL "")
+    set(signature "${file}.sig")
+    set(extract extract-signature -in "${published}" -out "${signature}")
+    sales_tally_osslsigncode(failure extract)
+    if(NOT failure)
+      set(attach attach-signature -sigin "${signature}" -in "${file}" -out "${file}.signed")
+      if(NOT signatures_CAFILE STREQUAL "")
+        list(APPEND attach -CAfile "${signatures_CAFILE}" -TSA-CAfile "${signatures_CAFILE}")
+      endif()
+      sales_tally_osslsigncode(failure attach)
+    endif()
+    if(failure)
+      message(FATAL_ERROR "osslsigncode could not give ${file} the signature of ${published} "
+                          "${failure}")
+    endif()
+    file(REMOVE "${signature}")
+    file(RENAME "${file}.signed" "${file}")
+    return()
+  endif()
+  sales_tally_sign_options(options)
+  if(options STREQUAL "")
+    return()
   endif()
   set(secret "${file}.pass")
   if(DEFINED ENV{SALES_TALLY_SIGN_PASSWORD})
@@ -52,11 +143,18 @@ function(sales_tally_sign file)
     file(WRITE "${secret}" "$ENV{SALES_TALLY_SIGN_PASSWORD}")
     list(APPEND options -readpass "${secret}")
   endif()
-  execute_process(COMMAND "${OSSLSIGNCODE}" sign ${options} -in "${file}" -out "${file}.signed"
-                  OUTPUT_QUIET RESULT_VARIABLE failed)
+  list(PREPEND options sign)
+  list(APPEND options -in "${file}" -out "${file}.signed")
+  sales_tally_osslsigncode(failure options)
   file(REMOVE "${secret}")
-  if(failed)
-    message(FATAL_ERROR "osslsigncode could not sign ${file}")
+  if(failure)
+    message(FATAL_ERROR "osslsigncode could not sign ${file} ${failure}")
   endif()
   file(RENAME "${file}.signed" "${file}")
+  # Which osslsigncode made the signatures: another version may write them
+  # differently, so whoever rebuilds the release wants the same one.
+  execute_process(COMMAND "${OSSLSIGNCODE}" --version OUTPUT_VARIABLE version ERROR_QUIET
+                  TIMEOUT ${sign_TIMEOUT})
+  string(REGEX REPLACE "\n\n.*" "\n" version "${version}")
+  file(WRITE "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.signed-with.txt" "${version}")
 endfunction()

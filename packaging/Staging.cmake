@@ -9,11 +9,32 @@ endif()
 # A zip records local time; make it the same everywhere.
 set(ENV{TZ} UTC0)
 
-# Signed, when the builder has a certificate, before it is packed.
+# The exe is signed once a release, for its first package, and every other
+# package takes the same signed bytes: signed twice, with a timestamp, the
+# zip's and the .msi's would differ.
 include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
-file(GLOB_RECURSE programs "${CPACK_TEMPORARY_DIRECTORY}/*.exe")
+set(kept "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/signed")
+list(GET CPACK_SALES_TALLY_GENERATORS 0 first)
+if(CPACK_GENERATOR STREQUAL first)
+  file(REMOVE_RECURSE "${kept}")
+endif()
+file(GLOB_RECURSE programs RELATIVE "${CPACK_TEMPORARY_DIRECTORY}"
+     "${CPACK_TEMPORARY_DIRECTORY}/*.exe")
 foreach(program IN LISTS programs)
-  sales_tally_sign("${program}")
+  set(staged "${CPACK_TEMPORARY_DIRECTORY}/${program}")
+  if(NOT EXISTS "${kept}/${program}")
+    # Published, the exe is in the zip.
+    set(published "${kept}/published/${CPACK_PACKAGE_FILE_NAME}/${program}")
+    if(NOT signatures_FROM STREQUAL "" AND NOT EXISTS "${published}")
+      file(ARCHIVE_EXTRACT INPUT "${signatures_FROM}/${CPACK_PACKAGE_FILE_NAME}.zip"
+           DESTINATION "${kept}/published")
+    endif()
+    sales_tally_sign("${staged}" "${published}")
+    get_filename_component(folder "${kept}/${program}" DIRECTORY)
+    file(MAKE_DIRECTORY "${folder}")
+    file(COPY_FILE "${staged}" "${kept}/${program}")
+  endif()
+  file(COPY_FILE "${kept}/${program}" "${staged}")
 endforeach()
 
 file(GLOB_RECURSE staged LIST_DIRECTORIES true "${CPACK_TEMPORARY_DIRECTORY}/*")

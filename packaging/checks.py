@@ -8,15 +8,20 @@ deb           the .deb passes lintian; unpacked, its program is hardened and
 zip           the zip's files; the exe's mitigations, manifest, version
               resource and icon; README.txt and NOTICES.txt as Windows
               reads them; the exe tallies a session under Wine
-msi_lifecycle under Wine's msiexec: installed, the day-file example of
+msi_lifecycle the .msi dated at the epoch, also when wixl starts late; under
+              Wine's msiexec: installed, the day-file example of
               README.txt run from Documents, upgraded, a downgrade refused,
               removed without a trace; then installed into a folder of the
               installer's choosing, which an upgrade keeps
-signed        signed with a throwaway key from a file and from a PKCS#11
-              token (SoftHSM2): the signatures verify, the exe in the zip
-              and the .msi is the same, and the secret is on no command line
+signed        with a timestamp server of its own on 127.0.0.1, signed with a
+              throwaway key from a file and from a PKCS#11 token (SoftHSM2):
+              the exe is signed once, the signatures and timestamps verify,
+              the secret is on no command line, and the published signatures
+              rebuild the same packages; a signing that cannot finish stops
+              the release, with no SHA256SUMS
 reproducible  a clone of HEAD, built in another folder and time zone, gives
-              the same packages; skipped (77) on a tree with changes
+              the same packages, a signed build given its signatures;
+              skipped (77) on a tree with changes
 checksums     SHA256SUMS lists every package, and sha256sum -c accepts it
 
 Each works in BUILD_DIR/release-checks/CHECK, Wine in a prefix of its own
@@ -26,9 +31,12 @@ import glob
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
+
+from timestamp_server import TimestampServer
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CASE_IN = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.in")
@@ -93,12 +101,15 @@ def session(command, env=None):
         return output.read()
 
 
-def cache(name):
-    """A setting of the build, as its cache holds it."""
+def cache(name, missing=None):
+    """A setting of the build, as its cache holds it; missing, if given, when
+    it holds none."""
     with open(os.path.join(BUILD, "CMakeCache.txt")) as entries:
         for line in entries:
             if line.startswith(name + ":"):
                 return line.rstrip("\n").split("=", 1)[1]
+    if missing is not None:
+        return missing
     fail("%s is not in the build's cache" % name)
 
 
@@ -231,15 +242,42 @@ def check_zip(scratch, wine):
 
 def make_msi(scratch, version):
     """The build's .msi made again as another version, into a folder of its
-    own: what Windows Installer sees of a newer release."""
+    own: what Windows Installer sees of a newer release. The programs that
+    faketime starts start late, as on a busy machine: on a clock that runs,
+    their time would no longer be the epoch."""
     config = os.path.join(scratch, "version-%s.cmake" % version)
     with open(config, "w") as wrapper:
         wrapper.write('include("%s/CPackConfig.cmake")\n' % BUILD)
         wrapper.write('set(CPACK_PACKAGE_VERSION "%s")\n' % version)
         wrapper.write('set(CPACK_PACKAGE_FILE_NAME "sales_tally-%s-win64")\n' % version)
+    wrappers = os.path.join(scratch, "bin")
+    os.makedirs(wrappers)
+    with open(os.path.join(wrappers, "faketime"), "w") as slow:
+        slow.write('#!/usr/bin/env python3\nimport os, sys\nargs = sys.argv[1:]\n'
+                   'at = next(i for i, a in enumerate(args) if not a.startswith("-"))\n'
+                   'os.environ["FAKETIME_DONT_RESET"] = "1"\n'
+                   'os.execv(%r, [%r] + args[:at + 1] + ["sh", "-c", \'sleep 1.5; exec "$@"\', '
+                   '"sh"] + args[at + 1:])\n' % ((shutil.which("faketime"),) * 2))
+    os.chmod(os.path.join(wrappers, "faketime"), 0o755)
     out = os.path.join(scratch, version)
-    run(["cpack", "--config", config, "-G", "External", "-B", out])
+    run(["cpack", "--config", config, "-G", "External", "-B", out],
+        env=dict(os.environ, PATH=wrappers + os.pathsep + os.environ["PATH"]))
     return glob.glob(os.path.join(out, "*.msi"))[0]
+
+
+def summary_times(msi):
+    """The summary's Created and Last saved (FILETIME, properties 12 and 13),
+    in seconds since 1970."""
+    stream = run(["msiinfo", "extract", msi, "\x05SummaryInformation"])
+    section = struct.unpack_from("<I", stream, 28 + 16)[0]
+    count = struct.unpack_from("<I", stream, section + 4)[0]
+    times = {}
+    for entry in range(count):
+        name, offset = struct.unpack_from("<II", stream, section + 8 + 8 * entry)
+        if name in (12, 13) and struct.unpack_from("<I", stream, section + offset)[0] == 64:
+            filetime = struct.unpack_from("<Q", stream, section + offset + 4)[0]  # VT_FILETIME
+            times[name] = (filetime - 116444736000000000) / 1e7
+    return times
 
 
 def check_msi_lifecycle(scratch, wine):
@@ -248,6 +286,10 @@ def check_msi_lifecycle(scratch, wine):
     parts = version.split(".")
     newer_version = ".".join(parts[:-1] + [str(int(parts[-1]) + 1)])
     newer_msi = make_msi(scratch, newer_version)
+    epoch = float(cpack_setting("CPACK_SALES_TALLY_EPOCH"))
+    for made in [msi, newer_msi]:
+        expect(summary_times(made) == {12: epoch, 13: epoch},
+               "%s was not made at the epoch %d: %s" % (made, epoch, summary_times(made)))
     with open(os.path.join(BUILD, "README.txt"), "rb") as readme:
         readme_txt = readme.read()
     wine = Wine(wine, scratch)
@@ -380,7 +422,7 @@ def installed_elsewhere(wine, msi, newer_msi):
 def check_signed(scratch, _):
     cert, key = os.path.join(scratch, "cert.pem"), os.path.join(scratch, "key.pem")
     secret = "throwaway-1234"
-    # Valid from long ago: the signing time is the last commit's.
+    # Valid from long ago: the packages' epoch is the last commit's time.
     run(["faketime", "2000-01-01", "openssl", "req", "-x509", "-newkey", "rsa:2048", "-days",
          "36500", "-subj", "/CN=sales_tally test", "-addext", "extendedKeyUsage=codeSigning",
          "-keyout", key, "-out", cert, "-passout", "pass:" + secret])
@@ -393,17 +435,81 @@ def check_signed(scratch, _):
                       % (log, shutil.which("osslsigncode")))
     os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
     path = wrappers + os.pathsep + os.environ["PATH"]
+    with TimestampServer(os.path.join(scratch, "tsa")) as tsa:
+        key_file = dict(SALES_TALLY_SIGN_KEY=key, PATH=path)
+        signed = sign(scratch, "key-file", cert, tsa, secret,
+                      dict(key_file, SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")))
+        # The same key on a PKCS#11 token, as a certificate authority issues
+        # it; the first timestamp server is down, the second answers.
+        sign(scratch, "token", cert, tsa, "5678",
+             dict(token(scratch, key, secret, "5678"), PATH=path,
+                  SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.dead_url() + " " + tsa.url("good")))
+        with open(log) as lines:
+            logged = lines.read()
+        # Each release signs its exe once, for the zip and the .msi alike,
+        # and the .msi.
+        signings = [line for line in logged.splitlines() if line.startswith("sign ")]
+        expect(len(signings) == 4, "osslsigncode signed %d files in two releases, not 4"
+               % len(signings))
+        for hidden in [secret, "5678"]:
+            expect(hidden not in logged, "the secret is on osslsigncode's command line")
 
-    sign(scratch, "key-file", cert, dict(SALES_TALLY_SIGN_KEY=key, PATH=path), secret)
+        # Anyone can rebuild the signed release: with its signatures, the
+        # same bytes.
+        authorities = os.path.join(scratch, "authorities.pem")
+        with open(authorities, "w") as both:
+            for pem in [cert, tsa.certificate]:
+                with open(pem) as one:
+                    both.write(one.read())
+        rebuilt = cpack(scratch, "rebuilt", dict(SALES_TALLY_SIGNATURES_FROM=signed,
+                                                 SALES_TALLY_SIGNATURES_CAFILE=authorities))
+        for name in ["SHA256SUMS"] + sorted(os.listdir(signed)):
+            if re.search(r"\.(zip|msi)$|^SHA256SUMS$", name):
+                expect(same_bytes(os.path.join(signed, name), os.path.join(rebuilt, name)),
+                       "%s differs when rebuilt with the published signatures" % name)
 
-    # The same key on a PKCS#11 token, as a certificate authority issues it.
+        # A signing that cannot finish stops the release, and SHA256SUMS
+        # vouches for none of it.
+        for name, settings, said in [
+                ("no-timestamp", {}, "needs a timestamp"),
+                ("silent-server", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
+                                       SALES_TALLY_SIGN_TIMEOUT="5"), "could not sign"),
+                ("server-fails-later", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")),
+                 "could not sign")]:
+            out = os.path.join(scratch, name)
+            env = dict(os.environ, SALES_TALLY_SIGN_CERT=cert, SALES_TALLY_SIGN_PASSWORD=secret,
+                       **key_file, **settings)
+            try:
+                done = subprocess.run(["cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"),
+                                       "-B", out], env=env, stdout=subprocess.PIPE,
+                                      stderr=subprocess.STDOUT, timeout=120)
+            except subprocess.TimeoutExpired:
+                fail("%s: cpack did not finish within 120 s" % name)
+            said_there = done.stdout.decode(errors="replace")
+            expect(done.returncode != 0 and said in said_there,
+                   "%s: cpack gave status %d without %r:\n%s"
+                   % (name, done.returncode, said, said_there[-2000:]))
+            expect(not os.path.exists(os.path.join(out, "SHA256SUMS")),
+                   "%s: SHA256SUMS vouches for a release that failed" % name)
+
+
+def cpack(scratch, name, settings):
+    """The build's Windows packages, made into a folder of their own."""
+    out = os.path.join(scratch, name)
+    run(["cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out],
+        env=dict(os.environ, **settings))
+    return out
+
+
+def token(scratch, key, secret, pin):
+    """The key imported into a new SoftHSM2 token; the settings that sign
+    with it."""
     tokens = os.path.join(scratch, "tokens")
     os.makedirs(tokens)
     conf = os.path.join(scratch, "softhsm2.conf")
     with open(conf, "w") as settings:
         settings.write("directories.tokendir = %s\nobjectstore.backend = file\n" % tokens)
     hsm = dict(os.environ, SOFTHSM2_CONF=conf)
-    pin = "5678"
     run(["softhsm2-util", "--init-token", "--free", "--label", "sales_tally", "--pin", pin,
          "--so-pin", "87654321"], env=hsm)
     plain_key = os.path.join(scratch, "key.pk8")
@@ -416,36 +522,32 @@ def check_signed(scratch, _):
                                "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so"]
                    if os.path.exists(m)), None)
     expect(module, "no SoftHSM2 module found")
-    sign(scratch, "token", cert,
-         dict(SALES_TALLY_SIGN_KEY="pkcs11:token=sales_tally;object=signing;type=private",
-              SALES_TALLY_SIGN_PKCS11_MODULE=module, SOFTHSM2_CONF=conf, PATH=path), pin)
-
-    with open(log) as lines:
-        logged = lines.read()
-    # Each cpack run signs the exe it packs into the zip, the one it packs
-    # into the .msi, and the .msi.
-    signings = [line for line in logged.splitlines() if line.startswith("sign ")]
-    expect(len(signings) == 6, "osslsigncode signed %d files, not 6" % len(signings))
-    for hidden in [secret, pin]:
-        expect(hidden not in logged, "the secret is on osslsigncode's command line")
+    return dict(SALES_TALLY_SIGN_KEY="pkcs11:token=sales_tally;object=signing;type=private",
+                SALES_TALLY_SIGN_PKCS11_MODULE=module, SOFTHSM2_CONF=conf)
 
 
-def sign(scratch, name, cert, settings, secret):
-    out = os.path.join(scratch, name)
-    env = dict(os.environ, SALES_TALLY_SIGN_CERT=cert, SALES_TALLY_SIGN_PASSWORD=secret,
-               **settings)
-    run(["cpack", "--config", os.path.join(BUILD, "CPackConfig.cmake"), "-B", out], env=env)
-    zipped = unpack_zip(glob.glob(os.path.join(out, "*.zip"))[0], os.path.join(out, "zip"))
+def sign(scratch, name, cert, tsa, secret, settings):
+    """Signs a release; checks that the exe in the zip and in the .msi is the
+    same, and that both it and the .msi verify, timestamp and all."""
+    out = cpack(scratch, name, dict(settings, SALES_TALLY_SIGN_CERT=cert,
+                                    SALES_TALLY_SIGN_PASSWORD=secret))
+    zipped = unpack_zip(glob.glob(os.path.join(out, "*.zip"))[0], os.path.join(scratch, name + "-zip"))
     msi = glob.glob(os.path.join(out, "*.msi"))[0]
-    installed = os.path.join(out, "msi")
+    installed = os.path.join(scratch, name + "-msi")
     run(["msiextract", "-C", installed, msi])
     exes = [os.path.join(zipped, "sales_tally.exe")] + glob.glob(
         os.path.join(installed, "**", "sales_tally.exe"), recursive=True)
     expect(len(exes) == 2 and same_bytes(*exes), "%s: the zip's and the .msi's exe differ" % name)
     for signed in [exes[0], msi]:
-        report = run(["osslsigncode", "verify", "-CAfile", cert, "-in", signed]).decode()
-        expect("Signature verification: ok" in report and "SHA256" in report,
-               "%s: %s does not verify:\n%s" % (name, signed, report))
+        report = run(["osslsigncode", "verify", "-CAfile", cert, "-TSA-CAfile", tsa.certificate,
+                      "-in", signed]).decode()
+        for line in ["Timestamp Server Signature verification: ok", "Signature verification: ok",
+                     "Message digest algorithm: SHA256"]:
+            expect(line in report.splitlines(), "%s: %s does not verify (%r):\n%s"
+                   % (name, signed, line, report))
+    expect(glob.glob(os.path.join(out, "*.signed-with.txt")),
+           "%s: nothing says which osslsigncode signed the release" % name)
+    return out
 
 
 def check_reproducible(scratch, _):
@@ -468,6 +570,12 @@ def check_reproducible(scratch, _):
     clone = os.path.join(scratch, "sales_tally")
     run(["git", "clone", "-q", ROOT, clone])
     env = dict(os.environ, TZ="Asia/Tokyo")
+    # A signed build is rebuilt as anyone can rebuild it: with its signatures.
+    if os.environ.get("SALES_TALLY_SIGN_CERT") or cache("SALES_TALLY_SIGN_CERT", missing=""):
+        for name in [n for n in env if n.startswith("SALES_TALLY_SIGN_")]:
+            del env[name]
+        env["SALES_TALLY_SIGNATURES_FROM"] = BUILD
+        print("signed: the clone takes the build's signatures")
     run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], cwd=clone, env=env)
     run(["cmake", "--build", "--preset", preset], cwd=clone, env=env)
     run(["cpack", "--preset", preset], cwd=clone, env=env)
