@@ -13,6 +13,12 @@ if(SALES_TALLY_SANITIZE OR SALES_TALLY_FUZZ)
 endif()
 
 enable_testing()
+# What the tests start the program with: Wine in a cross build
+# (MinGW-w64.cmake), nothing in a native one.
+set(sales_tally_emulator "")
+if(DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
+  set(sales_tally_emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
+endif()
 if(BUILD_TESTING)
   add_subdirectory(tests)
   if(SALES_TALLY_RELEASE_CHECKS)

@@ -1,12 +1,12 @@
 # The checks of what cpack made, labelled release: the release workflows run
 # them after their package step (CMakePresets.json), and the other test steps
-# leave them out. Each is a call of checks.py, which says what it checks.
+# leave them out. release.NAME runs checks/NAME.py, which says what it checks.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 function(sales_tally_release_check name)
   add_test(NAME release.${name}
-           COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_LIST_DIR}/checks.py" ${name}
-                   "${PROJECT_BINARY_DIR}" ${CMAKE_CROSSCOMPILING_EMULATOR})
+           COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_LIST_DIR}/checks/${name}.py"
+                   "${PROJECT_BINARY_DIR}" ${sales_tally_emulator})
   set_tests_properties(release.${name} PROPERTIES LABELS release ${ARGN})
 endfunction()
 

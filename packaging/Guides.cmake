@@ -19,10 +19,16 @@ set(SALES_TALLY_MSI_ARCH x64)
 sales_tally_product_code(SALES_TALLY_PRODUCT_CODE ${SALES_TALLY_UPGRADE_CODE} ${PROJECT_VERSION}
                          ${SALES_TALLY_MSI_ARCH})
 
-# The prices, as src/price_list.h spells them (2.98F), written with cents.
-file(STRINGS "${PROJECT_SOURCE_DIR}/src/price_list.h" prices REGEX "productPrices = ")
-string(REGEX REPLACE ".*\\{(.*)\\}.*" "\\1" prices "${prices}")
-string(REGEX REPLACE "[ Ff]" "" prices "${prices}")
+# The default install folder, as the .wxs names it.
+file(READ "${wxs}" wxs_text)
+string(REGEX MATCH "<Directory Id=\"INSTALLDIR\" Name=\"([^\"]+)\"" found "${wxs_text}")
+set(SALES_TALLY_INSTALL_FOLDER "C:\\Program Files\\${CMAKE_MATCH_1}")
+
+# The prices, as src/price_list.h spells them (2.98F), written with cents;
+# the initializer may be wrapped over lines.
+file(READ "${PROJECT_SOURCE_DIR}/src/price_list.h" prices)
+string(REGEX REPLACE ".*productPrices = \\{([^}]*)\\}.*" "\\1" prices "${prices}")
+string(REGEX REPLACE "[ \t\r\nFf]" "" prices "${prices}")
 string(REPLACE "," ";" prices "${prices}")
 set(readme_rows "")
 set(man_rows "")
@@ -42,7 +48,7 @@ configure_file("${packaging}/README.txt.in" "${PROJECT_BINARY_DIR}/README.txt" @
 
 # The manual page is dated by the last commit, as the packages are.
 if(NOT CPACK_SALES_TALLY_EPOCH STREQUAL "")
-  set(callers_epoch "$ENV{SOURCE_DATE_EPOCH}")
+  sales_tally_callers_epoch(callers_epoch)
   set(ENV{SOURCE_DATE_EPOCH} "${CPACK_SALES_TALLY_EPOCH}")
   string(TIMESTAMP SALES_TALLY_DATE "%Y-%m-%d" UTC)
   set(ENV{SOURCE_DATE_EPOCH} "${callers_epoch}")

@@ -51,7 +51,7 @@ execute_process(
   WORKING_DIRECTORY "${staged}" COMMAND_ERROR_IS_FATAL ANY)
 execute_process(
   COMMAND ${at_epoch} "${msibuild_program}" "${msi}" -s "${CPACK_SALES_TALLY_PRODUCT_NAME} ${CPACK_PACKAGE_VERSION}"
-          "${CPACK_SALES_TALLY_PUBLISHER}" "x64;1033" "{${package_code}}"
+          "${CPACK_SALES_TALLY_PUBLISHER}" "${CPACK_SALES_TALLY_MSI_ARCH};1033" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)
 sales_tally_sign("${msi}" "${signatures_FROM}/${CPACK_PACKAGE_FILE_NAME}.msi")
 set(CPACK_EXTERNAL_BUILT_PACKAGES "${msi}")

@@ -41,21 +41,30 @@ endif()
 set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Checksums.cmake" "${packaging}/Staging.cmake")
 set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Checksums.cmake")
 
-# README.txt and the manual page, written in every build so that the tests
-# can hold them to the program.
-include("${packaging}/Guides.cmake")
+# The caller's SOURCE_DATE_EPOCH, or nothing, to put back once CMake's own
+# dates have followed another.
+macro(sales_tally_callers_epoch out)
+  set(${out} "")
+  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(${out} "$ENV{SOURCE_DATE_EPOCH}")
+  endif()
+endmacro()
 
 # Writes source, compressed as Debian wants its documentation: gzip -9, no
 # name or time in the header.
 function(sales_tally_gzip source output)
   # CMake leaves the time out when SOURCE_DATE_EPOCH is set.
-  set(callers_epoch "$ENV{SOURCE_DATE_EPOCH}")
+  sales_tally_callers_epoch(callers_epoch)
   set(ENV{SOURCE_DATE_EPOCH} 0)
   file(ARCHIVE_CREATE OUTPUT "${output}" PATHS "${source}" FORMAT raw
        COMPRESSION GZip COMPRESSION_LEVEL 9)
   set(ENV{SOURCE_DATE_EPOCH} "${callers_epoch}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
 endfunction()
+
+# README.txt and the manual page, written in every build so that the tests
+# can hold them to the program.
+include("${packaging}/Guides.cmake")
 
 if(WIN32)
   # The exe's version resource, icon and manifest.

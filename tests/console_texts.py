@@ -1,5 +1,5 @@
-"""The program's own texts and prices, and the command line the Python
-scripts share:
+"""The program's own texts and prices, the .msi's install folder, and the
+command line the Python scripts share:
 
     python3 SCRIPT.py [--crlf] PROGRAM [EMULATOR ARGS...]
 
@@ -9,8 +9,9 @@ import os
 import re
 import sys
 
-PRICE_LIST = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "src",
-                          "price_list.h")
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PRICE_LIST = os.path.join(ROOT, "src", "price_list.h")
+WXS = os.path.join(ROOT, "packaging", "sales_tally.wxs")
 
 LONG = "Please enter the product number, then the quantity of the product sold."
 SHORT = "\nEnter a -1 if done submitting: "
@@ -27,6 +28,14 @@ def prices():
         table = re.search(r"productPrices = \{([^}]*)\}", source.read()).group(1)
     return {number: "%.2f" % float(price.strip().rstrip("Ff"))
             for number, price in enumerate(table.split(","), start=1)}
+
+
+def install_folder():
+    """The .msi's default install folder, as packaging/sales_tally.wxs names
+    it."""
+    with open(WXS) as wxs:
+        name = re.search(r'<Directory Id="INSTALLDIR" Name="([^"]+)"', wxs.read()).group(1)
+    return "C:\\Program Files\\" + name
 
 
 def report(amount):

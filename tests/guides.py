@@ -4,7 +4,8 @@ writes when the same numbers are typed.
 
     python3 guides.py GUIDE [--crlf] PROGRAM [EMULATOR ARGS...]
 
-GUIDE is Markdown, plain text or a manual page's source. A price is a line
+GUIDE is Markdown, plain text or a manual page's source. A folder in
+Program Files is the .msi's install folder. A price is a line
 that holds a product number and its price and nothing else (a table row),
 or a list of all five prices. The guarantee of exact cents, "N sales under
 $T", must be there and must be what bench/precision.py works out for the
@@ -20,7 +21,7 @@ import subprocess
 import sys
 
 from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
-                           SHORT, command_line, prices)
+                           SHORT, command_line, install_folder, prices)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
@@ -80,6 +81,13 @@ def check_guarantee(name, lines):
     return faults
 
 
+def check_install_folder(name, lines):
+    due = install_folder()
+    return ["%s:%d: %s, but the .msi installs into %s" % (name, number, folder, due)
+            for number, line in lines
+            for folder in re.findall(r"C:\\Program Files\\[^\\\s\"`]+", line) if folder != due]
+
+
 def sessions(lines):
     """Each session: the line it starts on, the lines the operator typed, and
     what the program wrote; a session that never shows its total has None
@@ -116,7 +124,8 @@ def main():
     name = os.path.relpath(guide, ROOT)  # one in the build tree comes from packaging/*.in
     command, encode = command_line()
     lines = plain_lines(guide)
-    faults = check_prices(name, lines, prices()) + check_guarantee(name, lines)
+    faults = (check_prices(name, lines, prices()) + check_guarantee(name, lines)
+              + check_install_folder(name, lines))
     found = sessions(lines)
     if not found:
         faults.append("%s: no session shown" % name)

@@ -1,0 +1,140 @@
+"""What the release checks share. Each check is a file of its own beside
+this one, run by CTest as release.NAME (packaging/Checks.cmake):
+
+    python3 packaging/checks/NAME.py BUILD_DIR [WINE]
+
+and ends with main(check), which gives check(release) a Release: the build
+folder, an empty scratch folder of its own (BUILD_DIR/release-checks/NAME,
+left for a look afterwards) and the Wine to use, if any. A check fails
+through expect() alone; the message names the check's file.
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import traceback
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+from console_texts import install_folder  # for the checks: the .msi's folder
+from wine import Wine  # for the checks: the one way to run Wine
+
+CASE_IN = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.in")
+CASE_OUT = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.out")
+SKIPPED = 77
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise CheckFailed(message)
+
+
+def run(command, **options):
+    """Runs a command that must succeed; returns its standard output."""
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **options)
+    expect(done.returncode == 0, "%s gave status %d:\n%s" % (
+        " ".join(command), done.returncode, done.stdout.decode(errors="replace")))
+    return done.stdout
+
+
+def same_bytes(first, second):
+    with open(first, "rb") as a, open(second, "rb") as b:
+        return a.read() == b.read()
+
+
+def unpack_zip(zip_file, into):
+    """Unpacks a zip into a new folder; returns the one folder it holds."""
+    os.makedirs(into)
+    run(["cmake", "-E", "tar", "xf", zip_file], cwd=into)
+    return os.path.join(into, os.listdir(into)[0])
+
+
+def session(command, env=None):
+    """What the program writes for the case typed at it, once it has ended
+    with status 0. Into a file: a Wine server that the program starts would
+    hold a pipe open after it ends."""
+    with open(CASE_IN, "rb") as typed, tempfile.TemporaryFile() as output:
+        done = subprocess.run(command, stdin=typed, stdout=output, stderr=subprocess.DEVNULL,
+                              env=env, check=False)
+        output.seek(0)
+        expect(done.returncode == 0, "%s gave status %d" % (" ".join(command), done.returncode))
+        return output.read()
+
+
+def expect_session(output, crlf=False):
+    with open(CASE_OUT, "rb") as case:
+        expected = case.read()
+    if crlf:
+        expected = expected.replace(b"\n", b"\r\n")
+    expect(output == expected, "the session came out as\n%r\nexpected\n%r" % (output, expected))
+
+
+class Release:
+    """The build whose packages are checked."""
+
+    def __init__(self, build, scratch, wine):
+        self.build, self.scratch, self.wine = build, scratch, wine
+
+    def cache(self, name, missing=None):
+        """A setting of the build, as its cache holds it; missing, if given,
+        when it holds none."""
+        with open(os.path.join(self.build, "CMakeCache.txt")) as entries:
+            for line in entries:
+                if line.startswith(name + ":"):
+                    return line.rstrip("\n").split("=", 1)[1]
+        expect(missing is not None, "%s is not in the build's cache" % name)
+        return missing
+
+    def cpack_setting(self, name):
+        with open(os.path.join(self.build, "CPackConfig.cmake")) as config:
+            found = re.search(r'set\(%s "([^"]*)"\)' % name, config.read())
+        expect(found, "%s is not in the build's CPackConfig.cmake" % name)
+        return found.group(1)
+
+    def packages(self):
+        """This version's packages in the build folder, by name: an older
+        version's may lie beside them."""
+        version = re.escape(self.cpack_setting("CPACK_PACKAGE_VERSION"))
+        return sorted(name for name in os.listdir(self.build)
+                      if re.search(r"[-_]%s[-_].*\.(deb|tar\.gz|zip|msi)$" % version, name))
+
+    def the_one(self, extension):
+        found = [os.path.join(self.build, n) for n in self.packages() if n.endswith(extension)]
+        expect(len(found) == 1, "not exactly one %s of this version in %s: %s"
+               % (extension, self.build, found))
+        return found[0]
+
+    def cpack(self, name, settings, config=None, generator=None):
+        """The build's packages made again into a folder of the scratch's,
+        with the settings given added to the environment; returns the
+        folder."""
+        out = os.path.join(self.scratch, name)
+        command = ["cpack", "--config", config or os.path.join(self.build, "CPackConfig.cmake"),
+                   "-B", out] + (["-G", generator] if generator else [])
+        run(command, env=dict(os.environ, **settings))
+        return out
+
+
+def main(check):
+    """Runs check(release) on the build the command line names, and reports
+    as CTest reads it."""
+    name = os.path.splitext(os.path.basename(sys.modules[check.__module__].__file__))[0]
+    build = os.path.abspath(sys.argv[1])
+    scratch = os.path.join(build, "release-checks", name)
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(scratch)
+    source = os.path.relpath(sys.modules[check.__module__].__file__, ROOT)
+    try:
+        check(Release(build, scratch, sys.argv[2] if len(sys.argv) > 2 else None))
+    except CheckFailed as failure:
+        sys.exit("%s: %s" % (source, failure))
+    except Exception:  # a fault of the check itself: where, and the file to open
+        traceback.print_exc()
+        sys.exit("%s: the check itself failed" % source)
+    print("%s: 1 passed, 0 failed" % name)

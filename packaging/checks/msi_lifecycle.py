@@ -1,0 +1,194 @@
+"""release.msi_lifecycle: the .msi's summary is dated at the epoch, also
+when wixl starts late; then, under Wine's msiexec: installed, with its
+files, shortcut and Programs and Features entry, README.txt's codes and its
+day-file commands run from Documents; upgraded, a downgrade refused, removed
+by product code without a trace; then installed into a folder of the
+installer's choosing, which an upgrade keeps."""
+import glob
+import os
+import re
+import shutil
+import struct
+
+from common import (CASE_IN, Wine, expect, expect_session, install_folder, main,
+                    run, same_bytes, session)
+
+
+def check(release):
+    msi = release.the_one(".msi")
+    version = re.search(r"sales_tally-([0-9.]+)-win64\.msi$", msi).group(1)
+    parts = version.split(".")
+    newer_version = ".".join(parts[:-1] + [str(int(parts[-1]) + 1)])
+    newer_msi = make_msi(release, newer_version)
+    epoch = float(release.cpack_setting("CPACK_SALES_TALLY_EPOCH"))
+    for made in [msi, newer_msi]:
+        expect(summary_times(made) == {12: epoch, 13: epoch},
+               "%s was not made at the epoch %d: %s" % (made, epoch, summary_times(made)))
+    with open(os.path.join(release.build, "README.txt"), "rb") as readme:
+        readme_txt = readme.read()
+    wine = Wine(release.wine, release.scratch).start()
+    try:
+        lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
+        installed_elsewhere(wine, msi, newer_msi)
+    finally:
+        wine.stop()
+    leftovers = [line for reg in glob.glob(os.path.join(wine.prefix, "*.reg"))
+                 for line in open(reg, errors="replace") if re.search("sales.tally", line, re.I)]
+    expect(not leftovers, "registry entries left after removal: %s" % leftovers[:5])
+
+
+def make_msi(release, version):
+    """The build's .msi made again as another version, into a folder of its
+    own: what Windows Installer sees of a newer release. The programs that
+    faketime starts start late, as on a busy machine: on a clock that runs,
+    their time would no longer be the epoch."""
+    config = os.path.join(release.scratch, "version-%s.cmake" % version)
+    with open(config, "w") as wrapper:
+        wrapper.write('include("%s/CPackConfig.cmake")\n' % release.build)
+        wrapper.write('set(CPACK_PACKAGE_VERSION "%s")\n' % version)
+        wrapper.write('set(CPACK_PACKAGE_FILE_NAME "sales_tally-%s-win64")\n' % version)
+    wrappers = os.path.join(release.scratch, "bin")
+    os.makedirs(wrappers)
+    with open(os.path.join(wrappers, "faketime"), "w") as slow:
+        slow.write('#!/usr/bin/env python3\nimport os, sys\nargs = sys.argv[1:]\n'
+                   'at = next(i for i, a in enumerate(args) if not a.startswith("-"))\n'
+                   'os.environ["FAKETIME_DONT_RESET"] = "1"\n'
+                   'os.execv(%r, [%r] + args[:at + 1] + ["sh", "-c", \'sleep 1.5; exec "$@"\', '
+                   '"sh"] + args[at + 1:])\n' % ((shutil.which("faketime"),) * 2))
+    os.chmod(os.path.join(wrappers, "faketime"), 0o755)
+    out = release.cpack(version, dict(PATH=wrappers + os.pathsep + os.environ["PATH"]),
+                        config=config, generator="External")
+    return glob.glob(os.path.join(out, "*.msi"))[0]
+
+
+def summary_times(msi):
+    """The summary's Created and Last saved (FILETIME, properties 12 and 13),
+    in seconds since 1970."""
+    stream = run(["msiinfo", "extract", msi, "\x05SummaryInformation"])
+    section = struct.unpack_from("<I", stream, 28 + 16)[0]
+    count = struct.unpack_from("<I", stream, section + 4)[0]
+    times = {}
+    for entry in range(count):
+        name, offset = struct.unpack_from("<II", stream, section + 8 + 8 * entry)
+        if name in (12, 13) and struct.unpack_from("<I", stream, section + offset)[0] == 64:
+            filetime = struct.unpack_from("<Q", stream, section + offset + 4)[0]  # VT_FILETIME
+            times[name] = (filetime - 116444736000000000) / 1e7
+    return times
+
+
+def msiexec(wine, *args):
+    return wine.status(["msiexec"] + list(args))[0]
+
+
+def entries(wine):
+    """Programs and Features' entries named Sales tally: key to (version,
+    install location)."""
+    found, key, values = {}, None, {}
+    for line in wine.registry(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall").split(
+            "\n") + ["HKEY_END"]:
+        if line.startswith("HKEY"):
+            if values.get("DisplayName") == "Sales tally":
+                found[key] = (values.get("DisplayVersion"), values.get("InstallLocation"))
+            key, values = line, {}
+            continue
+        field = re.match(r"\s+(\S+)\s+REG_\w+\s+(.*)$", line)
+        if field:
+            values[field.group(1)] = field.group(2)
+    return found
+
+
+def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt):
+    default = install_folder()
+    folder = wine.unix_path(default)
+    expect(msiexec(wine, "/i", msi, "/qn", "/norestart") == 0, "the install failed")
+    expect(sorted(os.listdir(folder)) == ["NOTICES.txt", "README.txt", "sales_tally.exe"],
+           "installed: %s" % os.listdir(folder))
+    expect(same_bytes(os.path.join(folder, "README.txt"),
+                      os.path.join(release.build, "README.txt")),
+           "the installed README.txt is not the build's")
+    expect_session(session([wine.wine, os.path.join(folder, "sales_tally.exe")], env=wine.env),
+                   crlf=True)
+    expect(list(entries(wine).values()) == [(version, default + "\\")],
+           "Programs and Features lists %s" % entries(wine))
+    # README.txt gives IT the product code to detect and remove it by.
+    codes = dict(re.findall(r"(ProductCode|UpgradeCode) +(\{[-0-9A-F]+\})", readme_txt.decode()))
+    product_key = list(entries(wine))[0]
+    expect(product_key.endswith("\\" + codes.get("ProductCode", "none")),
+           "README.txt gives the product code %s, the installed one is %s"
+           % (codes.get("ProductCode"), product_key))
+    properties = run(["msiinfo", "export", msi, "Property"]).decode()
+    expect("UpgradeCode\t" + codes.get("UpgradeCode", "none") in properties,
+           "README.txt gives the upgrade code %s, the .msi another" % codes.get("UpgradeCode"))
+    shortcuts = glob.glob(os.path.join(wine.drive_c, "**", "Sales tally.lnk"), recursive=True)
+    expect(len(shortcuts) == 1, "shortcuts: %s" % shortcuts)
+    with open(shortcuts[0], "rb") as link:
+        target = link.read()
+    # It starts the program in its folder, with the icon; Windows keeps some
+    # of these in UTF-16.
+    for text in [default + "\\sales_tally.exe", default + "\\\0", "sales_tally.ico"]:
+        expect(text.encode() in target or text.encode("utf-16-le") in target,
+               "the shortcut does not name %r" % text)
+    day_file(wine, readme_txt)
+
+    expect(msiexec(wine, "/i", newer_msi, "/qn") == 0, "the upgrade failed")
+    expect([v for v, _ in entries(wine).values()] == [newer_version],
+           "after the upgrade: %s" % entries(wine))
+    # Refused: 1603, a fatal error, of which the exit status keeps the low byte.
+    expect(msiexec(wine, "/i", msi, "/qn") == 1603 % 256, "the downgrade was not refused")
+    expect([v for v, _ in entries(wine).values()] == [newer_version],
+           "after the downgrade: %s" % entries(wine))
+    newer_code = re.search(r"ProductCode\t(\S+)",
+                           run(["msiinfo", "export", newer_msi, "Property"]).decode()).group(1)
+    expect(msiexec(wine, "/x", newer_code, "/qn", "/norestart") == 0,
+           "the removal by product code failed")
+    expect(not os.path.exists(folder), "the program's folder is left after removal")
+    expect(not glob.glob(os.path.join(wine.drive_c, "**", "Sales tally.lnk"), recursive=True),
+           "the shortcut is left after removal")
+    expect(not entries(wine), "Programs and Features still lists %s" % entries(wine))
+
+
+def day_file(wine, readme_txt):
+    """README.txt's commands for a day's sales from a file, as an operator
+    types them in a command prompt, on a file in Documents."""
+    text = readme_txt.decode().replace("\r\n", "\n")
+    commands = re.search(r"Open a command prompt.*?\n\n((?:    .*\n)+)", text, re.S)
+    expect(commands, "README.txt has no commands for a day's sales from a file")
+    status, profile = wine.status(["cmd", "/c", "echo %USERPROFILE%"])
+    expect(status == 0, "cmd gave status %d" % status)
+    documents = os.path.realpath(wine.unix_path(profile.decode().strip() + "\\Documents"))
+    with open(CASE_IN, "rb") as case, open(os.path.join(documents, "sales.txt"), "wb") as sales:
+        sales.write(case.read().replace(b"\n", b"\r\n"))
+    batch = os.path.join(wine.drive_c, "day.bat")
+    with open(batch, "w", newline="\r\n") as script:
+        script.write("@echo off\n" + "".join(line.strip() + "\n"
+                                             for line in commands.group(1).splitlines()))
+    status, _ = wine.status(["cmd", "/c", "C:\\day.bat"])
+    expect(status == 0, "README.txt's commands gave status %d" % status)
+    day = os.path.join(documents, "day.txt")
+    expect(os.path.isfile(day), "README.txt's commands wrote no day.txt in Documents")
+    with open(day, "rb") as written:
+        expect_session(written.read(), crlf=True)
+    for made in [batch, day, os.path.join(documents, "sales.txt")]:
+        os.remove(made)
+
+
+def installed_elsewhere(wine, msi, newer_msi):
+    """Installed into C:\\Apps\\Tally: an upgrade stays there, and removal
+    leaves nothing."""
+    chosen = "C:\\Apps\\Tally\\"
+    folder = wine.unix_path(chosen)
+    default = wine.unix_path(install_folder())
+    expect(msiexec(wine, "/i", msi, "/qn", "INSTALLDIR=" + chosen) == 0,
+           "the install into %s failed" % chosen)
+    expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")), "not installed into " + chosen)
+    expect(msiexec(wine, "/i", newer_msi, "/qn") == 0, "the upgrade failed")
+    expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")) and not os.path.exists(default),
+           "the upgrade did not stay in %s" % chosen)
+    expect([location for _, location in entries(wine).values()] == [chosen],
+           "Programs and Features gives the location as %s" % entries(wine))
+    expect(msiexec(wine, "/x", newer_msi, "/qn") == 0, "the removal failed")
+    expect(not os.path.exists(folder), "%s is left after removal" % chosen)
+
+
+if __name__ == "__main__":
+    main(check)

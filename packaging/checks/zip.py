@@ -1,0 +1,57 @@
+"""release.zip: the zip's files; the exe's mitigations, manifest, version
+resource and icon, and that the committed icon is what draw_icon.py draws;
+README.txt and NOTICES.txt as Windows reads them; the exe tallies a session
+under Wine."""
+import os
+import re
+import sys
+
+from common import (ROOT, Wine, expect, expect_session, main, run, same_bytes, session,
+                    unpack_zip)
+
+
+def check(release):
+    folder = unpack_zip(release.the_one(".zip"), os.path.join(release.scratch, "unpacked"))
+    files = sorted(os.listdir(folder))
+    expect(files == ["NOTICES.txt", "README.txt", "sales_tally.exe"],
+           "the zip's folder holds %s" % files)
+    exe = os.path.join(folder, "sales_tally.exe")
+    expect(os.path.getsize(exe) <= 1 << 20, "the exe is over 1 MiB")
+    headers = run(["x86_64-w64-mingw32-objdump", "-p", exe]).decode()
+    for mitigation in ["DYNAMIC_BASE", "HIGH_ENTROPY_VA", "NX_COMPAT"]:
+        expect(re.search(r"\b%s\b" % mitigation, headers), "the exe lacks " + mitigation)
+    expect(b'level="asInvoker"' in run(["wrestool", "-x", "--raw", "--type=24", exe]),
+           "the exe's manifest does not run it as the invoker")
+    version = run(["wrestool", "-x", "--raw", "--type=16", exe]).decode("utf-16-le", "replace")
+    for name, value in [("ProductName", "Sales tally"), ("OriginalFilename", "sales_tally.exe"),
+                        ("CompanyName", release.cache("SALES_TALLY_MAINTAINER").split(" <")[0])]:
+        expect(re.search(name + "\0+" + re.escape(value) + "\0", version),
+               "the exe's version resource has no %s %r" % (name, value))
+    icon = os.path.join(release.scratch, "exe.ico")
+    with open(icon, "wb") as extracted:
+        extracted.write(run(["wrestool", "-x", "--type=14", exe]))
+    widths = re.findall(r"--width=(\d+)", run(["icotool", "-l", icon]).decode())
+    expect(widths == ["16", "32", "48", "256"], "the exe's icon comes in widths %s" % widths)
+    drawn = os.path.join(release.scratch, "drawn.ico")
+    run([sys.executable, os.path.join(ROOT, "packaging", "draw_icon.py"), drawn])
+    expect(same_bytes(drawn, os.path.join(ROOT, "packaging", "sales_tally.ico")),
+           "packaging/sales_tally.ico is not what draw_icon.py draws")
+    for name in ["README.txt", "NOTICES.txt"]:
+        with open(os.path.join(folder, name), "rb") as text:
+            lines = text.read().split(b"\n")[:-1]
+        expect(all(line.endswith(b"\r") for line in lines), name + " has a line end that is not CR LF")
+        expect(name != "README.txt" or not any(
+            re.search(rb"`|^#|\]\(|\*\*|apt-get|Debian|cmake|\.md\b|\.deb", line) for line in lines),
+            name + " has Markdown, or what is not for Windows")
+    with open(os.path.join(folder, "NOTICES.txt"), "rb") as notices, open(exe, "rb") as program:
+        expect(b"winpthreads" not in program.read() or b"winpthreads" in notices.read(),
+               "the exe links winpthreads, and NOTICES.txt does not give its notice")
+    wine = Wine(release.wine, release.scratch).start()
+    try:
+        expect_session(session([wine.wine, exe], env=wine.env), crlf=True)
+    finally:
+        wine.stop()
+
+
+if __name__ == "__main__":
+    main(check)
