@@ -10,8 +10,13 @@ set(packaging "${CMAKE_CURRENT_LIST_DIR}")
 # Who the release says it is, wherever it says it: the exe's version
 # resource, the .msi and Programs and Features, the .deb.
 set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
-    CACHE STRING "The packages' maintainer, as Name <address>")
+    CACHE STRING "The packages' maintainer, as Name <address>: also where security problems are reported")
+set(SALES_TALLY_URL "https://example.org/sales_tally" CACHE STRING "The program's page")
+set(SALES_TALLY_SUPPORTED_UNTIL "2027-12-31" CACHE STRING
+    "The last day this version gets security fixes, YYYY-MM-DD")
 string(REGEX REPLACE " *<.*>$" "" SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
+string(REGEX REPLACE "^.*<(.*)>$" "\\1" SALES_TALLY_CONTACT_ADDRESS "${SALES_TALLY_MAINTAINER}")
+# The defaults are placeholders, which no signed release may carry (Sign.cmake).
 set(SALES_TALLY_PRODUCT_NAME "Sales tally")
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -89,6 +94,8 @@ if(WIN32)
   set(CPACK_SALES_TALLY_PRODUCT_NAME "${SALES_TALLY_PRODUCT_NAME}")
   set(CPACK_SALES_TALLY_PUBLISHER "${SALES_TALLY_PUBLISHER}")
   set(CPACK_SALES_TALLY_CONTACT "${SALES_TALLY_MAINTAINER}")
+  set(CPACK_SALES_TALLY_HELP_LINK "mailto:${SALES_TALLY_CONTACT_ADDRESS}")
+  set(CPACK_SALES_TALLY_URL "${SALES_TALLY_URL}")
   set(CPACK_SALES_TALLY_UPGRADE_CODE "${SALES_TALLY_UPGRADE_CODE}")
   set(CPACK_SALES_TALLY_MSI_ARCH "${SALES_TALLY_MSI_ARCH}")
 

@@ -82,6 +82,11 @@ function(sales_tally_sign_options out)
     message(FATAL_ERROR "SALES_TALLY_SIGNATURES_FROM attaches published signatures: "
                         "give it without a certificate and key")
   endif()
+  if("${CPACK_SALES_TALLY_CONTACT} ${CPACK_SALES_TALLY_URL}" MATCHES "example\\.org")
+    message(FATAL_ERROR "A signed release names who to report security problems to: give "
+                        "SALES_TALLY_MAINTAINER and SALES_TALLY_URL when configuring, not the "
+                        "placeholders")
+  endif()
   # A PKCS#11 URI separates its attributes with semicolons, which would split
   # it as a CMake list.
   string(REPLACE ";" "\\;" key "${sign_KEY}")

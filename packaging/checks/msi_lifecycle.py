@@ -1,7 +1,7 @@
 """release.msi_lifecycle: the .msi's summary is dated at the epoch, also
-when wixl starts late; then, under Wine's msiexec: installed, with its
+when wixl starts late, and its File table gives the exe's version; then, under Wine's msiexec: installed, with its
 files, shortcut and Programs and Features entry, README.txt's codes and its
-day-file commands run from Documents; upgraded, a downgrade refused, removed
+day-file commands run from Documents, its repair; upgraded, a downgrade refused, removed
 by product code without a trace; then installed into a folder of the
 installer's choosing, which an upgrade keeps."""
 import glob
@@ -21,9 +21,13 @@ def check(release):
     newer_version = ".".join(parts[:-1] + [str(int(parts[-1]) + 1)])
     newer_msi = make_msi(release, newer_version)
     epoch = float(release.cpack_setting("CPACK_SALES_TALLY_EPOCH"))
+    program = exe_version(os.path.join(release.build, "sales_tally.exe"))
     for made in [msi, newer_msi]:
         expect(summary_times(made) == {12: epoch, 13: epoch},
                "%s was not made at the epoch %d: %s" % (made, epoch, summary_times(made)))
+        files = run(["msiinfo", "export", made, "File"]).decode()
+        expect(re.search(r"^sales_tally\.exe\t[^\t]*\t[^\t]*\t\d+\t%s\t" % re.escape(program), files,
+                         re.M), "%s does not give the exe's version %s:\n%s" % (made, program, files))
     with open(os.path.join(release.build, "README.txt"), "rb") as readme:
         readme_txt = readme.read()
     wine = Wine(release.wine, release.scratch).start()
@@ -74,6 +78,16 @@ def summary_times(msi):
             filetime = struct.unpack_from("<Q", stream, section + offset + 4)[0]  # VT_FILETIME
             times[name] = (filetime - 116444736000000000) / 1e7
     return times
+
+
+def exe_version(exe):
+    """The file version in an exe's VS_FIXEDFILEINFO, as major.minor.patch.build."""
+    with open(exe, "rb") as program:
+        data = program.read()
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    expect(at >= 0, "%s has no version resource" % exe)
+    high, low = struct.unpack_from("<II", data, at + 8)
+    return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
 
 
 def msiexec(wine, *args):
@@ -129,6 +143,13 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
         expect(text.encode() in target or text.encode("utf-16-le") in target,
                "the shortcut does not name %r" % text)
     day_file(wine, readme_txt)
+    # README.txt's repair puts back a file that was deleted.
+    repair = re.search(r"msiexec /i \S+\.msi (REINSTALL=\S+ REINSTALLMODE=\S+)", readme_txt.decode())
+    expect(repair, "README.txt gives no repair command")
+    os.remove(os.path.join(folder, "sales_tally.exe"))
+    expect(msiexec(wine, "/i", msi, *repair.group(1).split(), "/qn") == 0, "the repair failed")
+    expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")),
+           "README.txt's repair did not put the exe back")
 
     expect(msiexec(wine, "/i", newer_msi, "/qn") == 0, "the upgrade failed")
     expect([v for v, _ in entries(wine).values()] == [newer_version],
@@ -151,7 +172,8 @@ def day_file(wine, readme_txt):
     """README.txt's commands for a day's sales from a file, as an operator
     types them in a command prompt, on a file in Documents."""
     text = readme_txt.decode().replace("\r\n", "\n")
-    commands = re.search(r"Open a command prompt.*?\n\n((?:    .*\n)+)", text, re.S)
+    # The indented lines right after the paragraph that starts so.
+    commands = re.search(r"Open a command prompt.*?\n\n((?:    [^\n]*\n)+)", text, re.S)
     expect(commands, "README.txt has no commands for a day's sales from a file")
     status, profile = wine.status(["cmd", "/c", "echo %USERPROFILE%"])
     expect(status == 0, "cmd gave status %d" % status)

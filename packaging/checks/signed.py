@@ -4,8 +4,9 @@ a key file and from a PKCS#11 token (SoftHSM2): the exe is signed once a
 release and is the same in the zip and the .msi; the signatures and their
 timestamps verify; the secret is on no command line; the published
 signatures rebuild the same packages. A signing that cannot finish (no
-timestamp server, one that never answers, one that fails after the exe)
-stops the release, and no SHA256SUMS vouches for it."""
+timestamp server, one that never answers, one that fails after the exe), and
+a signed release with the build's placeholder contact, stop the release, and
+no SHA256SUMS vouches for it."""
 import glob
 import os
 import re
@@ -33,13 +34,19 @@ def check(release):
                       % (log, shutil.which("osslsigncode")))
     os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
     path = wrappers + os.pathsep + os.environ["PATH"]
+    # A signed release names a real contact, not the build's placeholder.
+    config = os.path.join(scratch, "contact.cmake")
+    with open(config, "w") as wrapper:
+        wrapper.write('include("%s/CPackConfig.cmake")\n' % release.build)
+        wrapper.write('set(CPACK_SALES_TALLY_CONTACT "Shop IT <security@shop.test>")\n')
+        wrapper.write('set(CPACK_SALES_TALLY_URL "https://shop.test/sales_tally")\n')
     with TimestampServer(os.path.join(scratch, "tsa")) as tsa:
         key_file = dict(SALES_TALLY_SIGN_KEY=key, PATH=path)
-        signed = sign(release, "key-file", cert, tsa, secret,
+        signed = sign(release, config, "key-file", cert, tsa, secret,
                       dict(key_file, SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")))
         # The same key on a PKCS#11 token, as a certificate authority issues
         # it; the first timestamp server is down, the second answers.
-        sign(release, "token", cert, tsa, "5678",
+        sign(release, config, "token", cert, tsa, "5678",
              dict(token(scratch, key, secret, "5678"), PATH=path,
                   SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.dead_url() + " " + tsa.url("good")))
         with open(log) as lines:
@@ -60,7 +67,8 @@ def check(release):
                 with open(pem) as one:
                     both.write(one.read())
         rebuilt = release.cpack("rebuilt", dict(SALES_TALLY_SIGNATURES_FROM=signed,
-                                                 SALES_TALLY_SIGNATURES_CAFILE=authorities))
+                                                 SALES_TALLY_SIGNATURES_CAFILE=authorities),
+                                config=config)
         for name in ["SHA256SUMS"] + sorted(os.listdir(signed)):
             if re.search(r"\.(zip|msi)$|^SHA256SUMS$", name):
                 expect(same_bytes(os.path.join(signed, name), os.path.join(rebuilt, name)),
@@ -68,19 +76,20 @@ def check(release):
 
         # A signing that cannot finish stops the release, and SHA256SUMS
         # vouches for none of it.
-        for name, settings, said in [
-                ("no-timestamp", {}, "needs a timestamp"),
-                ("silent-server", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
+        for name, cpack_config, settings, said in [
+                ("placeholder-contact", release.build + "/CPackConfig.cmake",
+                 dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")), "placeholders"),
+                ("no-timestamp", config, {}, "needs a timestamp"),
+                ("silent-server", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
                                        SALES_TALLY_SIGN_TIMEOUT="5"), "could not sign"),
-                ("server-fails-later", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")),
+                ("server-fails-later", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")),
                  "could not sign")]:
             out = os.path.join(scratch, name)
             env = dict(os.environ, SALES_TALLY_SIGN_CERT=cert, SALES_TALLY_SIGN_PASSWORD=secret,
                        **key_file, **settings)
             try:
-                done = subprocess.run(
-                    ["cpack", "--config", os.path.join(release.build, "CPackConfig.cmake"), "-B",
-                     out], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+                done = subprocess.run(["cpack", "--config", cpack_config, "-B", out], env=env,
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
             except subprocess.TimeoutExpired:
                 done = None
             expect(done, "%s: cpack did not finish within 120 s" % name)
@@ -117,12 +126,12 @@ def token(scratch, key, secret, pin):
                 SALES_TALLY_SIGN_PKCS11_MODULE=module, SOFTHSM2_CONF=conf)
 
 
-def sign(release, name, cert, tsa, secret, settings):
+def sign(release, config, name, cert, tsa, secret, settings):
     """Signs a release; checks that the exe in the zip and in the .msi is the
     same, and that both it and the .msi verify, timestamp and all."""
     scratch = release.scratch
     out = release.cpack(name, dict(settings, SALES_TALLY_SIGN_CERT=cert,
-                                   SALES_TALLY_SIGN_PASSWORD=secret))
+                                   SALES_TALLY_SIGN_PASSWORD=secret), config=config)
     zipped = unpack_zip(glob.glob(os.path.join(out, "*.zip"))[0],
                         os.path.join(scratch, name + "-zip"))
     msi = glob.glob(os.path.join(out, "*.msi"))[0]
