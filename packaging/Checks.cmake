@@ -17,6 +17,7 @@ if(WIN32)
 else()
   sales_tally_release_check(deb)
 endif()
+sales_tally_release_check(sbom)
 sales_tally_release_check(checksums)
 # Builds everything again in a clone of HEAD; a tree with changes skips it.
 sales_tally_release_check(reproducible TIMEOUT 1800 SKIP_RETURN_CODE 77)

@@ -44,7 +44,16 @@ else()
   endif()
 endif()
 set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Checksums.cmake" "${packaging}/Staging.cmake")
-set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Checksums.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Sbom.cmake" "${packaging}/Checksums.cmake")
+
+# Each package's bill of materials is made from the program's link map, by
+# Python (Sbom.cmake).
+if(NOT MSVC)
+  set(CPACK_SALES_TALLY_LINK_MAP "${PROJECT_BINARY_DIR}/sales_tally.map")
+  target_link_options(sales_tally PRIVATE "LINKER:-Map=${CPACK_SALES_TALLY_LINK_MAP}")
+endif()
+find_package(Python3 COMPONENTS Interpreter)
+set(CPACK_SALES_TALLY_PYTHON "${Python3_EXECUTABLE}")
 
 # The caller's SOURCE_DATE_EPOCH, or nothing, to put back once CMake's own
 # dates have followed another.

@@ -18,6 +18,7 @@ import traceback
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
+sys.path.insert(0, os.path.join(ROOT, "packaging"))
 from console_texts import install_folder  # for the checks: the .msi's folder
 from wine import Wine  # for the checks: the one way to run Wine
 
@@ -98,11 +99,12 @@ class Release:
         return found.group(1)
 
     def packages(self):
-        """This version's packages in the build folder, by name: an older
-        version's may lie beside them."""
+        """This version's packages in the build folder, by name, and their
+        bills of materials (PACKAGE.cdx.json): an older version's may lie
+        beside them."""
         version = re.escape(self.cpack_setting("CPACK_PACKAGE_VERSION"))
-        return sorted(name for name in os.listdir(self.build)
-                      if re.search(r"[-_]%s[-_].*\.(deb|tar\.gz|zip|msi)$" % version, name))
+        return sorted(name for name in os.listdir(self.build) if re.search(
+            r"[-_]%s[-_].*\.(deb|tar\.gz|zip|msi)(\.cdx\.json)?$" % version, name))
 
     def the_one(self, extension):
         found = [os.path.join(self.build, n) for n in self.packages() if n.endswith(extension)]

@@ -1,13 +1,15 @@
 """release.zip: the zip's files; the exe's mitigations, manifest, version
 resource and icon, and that the committed icon is what draw_icon.py draws;
-README.txt and NOTICES.txt as Windows reads them; the exe tallies a session
-under Wine."""
+README.txt and NOTICES.txt as Windows reads them, and in NOTICES.txt the
+notices of everything the link map says was linked; the exe tallies a
+session under Wine."""
 import os
 import re
 import sys
 
 from common import (ROOT, Wine, expect, expect_session, main, run, same_bytes, session,
                     unpack_zip)
+from linked import required_notices
 
 
 def check(release):
@@ -43,9 +45,14 @@ def check(release):
         expect(name != "README.txt" or not any(
             re.search(rb"`|^#|\]\(|\*\*|apt-get|Debian|cmake|\.md\b|\.deb", line) for line in lines),
             name + " has Markdown, or what is not for Windows")
-    with open(os.path.join(folder, "NOTICES.txt"), "rb") as notices, open(exe, "rb") as program:
-        expect(b"winpthreads" not in program.read() or b"winpthreads" in notices.read(),
-               "the exe links winpthreads, and NOTICES.txt does not give its notice")
+    # What the link map says was linked decides which notices must be there.
+    required, unknown = required_notices(release.cpack_setting("CPACK_SALES_TALLY_LINK_MAP"))
+    expect(not unknown, "linked, and packaging/linked.py knows no library or notice of: %s"
+           % unknown)
+    with open(os.path.join(folder, "NOTICES.txt"), "rb") as notices:
+        text = notices.read().decode().replace("\r\n", "\n")
+    missing = [(library, line) for library, line in required if line not in text]
+    expect(not missing, "NOTICES.txt lacks the notices of what was linked: %s" % missing)
     wine = Wine(release.wine, release.scratch).start()
     try:
         expect_session(session([wine.wine, exe], env=wine.env), crlf=True)

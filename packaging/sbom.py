@@ -1,0 +1,118 @@
+"""Writes a package's bill of materials, CycloneDX 1.6 JSON: the program,
+and each library the link map says was linked into it (linked.py), with
+the Debian package it came from, that package's version and a purl, all
+asked of this machine's dpkg, and its SPDX licence. The same bytes for the
+same build: no random serial number, the time the packages' epoch.
+
+    python3 sbom.py OUT.cdx.json LINK_MAP PROGRAM VERSION EPOCH
+
+Run by cpack after each generator (Sbom.cmake), for each package it made;
+PROGRAM is the program as packed.
+"""
+import datetime
+import hashlib
+import json
+import os
+import subprocess
+import sys
+import urllib.parse
+
+from linked import library_of, linked_files
+
+PROGRAM_LICENCE = {"license": {"name": "No licence granted: see the package's copyright"}}
+
+
+def dpkg_packages(paths):
+    """The Debian package that holds each file, asked of dpkg once for all, as
+    the link map names a file and as it really is (a link, or /lib for
+    /usr/lib)."""
+    candidates = {}
+    for path in paths:
+        names = [path, os.path.realpath(path)]
+        candidates[path] = names + [n.replace("/usr/lib/", "/lib/", 1) for n in names]
+    asked = sorted({name for names in candidates.values() for name in names})
+    found = subprocess.run(["dpkg-query", "-S"] + asked, capture_output=True, text=True)
+    holders = {}
+    for line in found.stdout.splitlines():
+        packages, _, name = line.partition(": ")
+        holders[name] = packages.split(",")[0].strip()
+    owners = {}
+    for path, names in candidates.items():
+        held = [holders[name] for name in names if name in holders]
+        if not held:
+            sys.exit("sbom.py: no Debian package holds %s" % path)
+        owners[path] = held[0]
+    return owners
+
+
+def distro():
+    with open("/etc/os-release") as release:
+        fields = dict(line.rstrip("\n").split("=", 1) for line in release if "=" in line)
+    return "%s-%s" % (fields.get("ID", "debian"), fields.get("VERSION_ID", "").strip('"'))
+
+
+def main():
+    out, link_map, program, version, epoch = sys.argv[1:6]
+    libraries = {}
+    paths = sorted({path for path, _ in linked_files(link_map)})
+    owners = dpkg_packages(paths)
+    for path in paths:
+        library = library_of(path)
+        if library is None:
+            sys.exit("sbom.py: %s is linked, and linked.py does not know it: give it a library, "
+                     "its licence and its notice (NOTICES.txt)" % path)
+        entry = libraries.setdefault(library.name, {"library": library, "files": set(),
+                                                    "packages": set()})
+        entry["files"].add(path)
+        entry["packages"].add(owners[path])
+
+    components = []
+    for name, entry in sorted(libraries.items()):
+        packages = sorted(entry["packages"])
+        fields = subprocess.run(["dpkg-query", "-W", "-f", "${Version}\t${Architecture}\n"]
+                                + packages, capture_output=True, text=True, check=True)
+        versions = [line.split("\t") for line in fields.stdout.splitlines()]
+        purls = ["pkg:deb/debian/%s@%s?arch=%s&distro=%s"
+                 % (package, urllib.parse.quote(package_version, safe=""), arch, distro())
+                 for package, (package_version, arch) in zip(packages, versions)]
+        components.append({
+            "type": "library",
+            "bom-ref": name,
+            "name": name,
+            "version": versions[0][0],
+            "purl": purls[0],
+            "licenses": [{"expression": entry["library"].licence}],
+            "properties": [{"name": "sales_tally:debian-package", "value": p} for p in packages]
+            + [{"name": "sales_tally:purl", "value": p} for p in purls[1:]]
+            + [{"name": "sales_tally:linked", "value": f} for f in sorted(entry["files"])],
+        })
+    with open(program, "rb") as packed:
+        digest = hashlib.sha256(packed.read()).hexdigest()
+    when = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
+    bom = {
+        "bomFormat": "CycloneDX",
+        "specVersion": "1.6",
+        "version": 1,
+        "metadata": {
+            "timestamp": when.strftime("%Y-%m-%dT%H:%M:%SZ"),
+            "lifecycles": [{"phase": "build"}],
+            "component": {
+                "type": "application",
+                "bom-ref": "sales_tally",
+                "name": "sales_tally",
+                "version": version,
+                "licenses": [PROGRAM_LICENCE],
+                "hashes": [{"alg": "SHA-256", "content": digest}],
+                "properties": [{"name": "sales_tally:file", "value": os.path.basename(program)}],
+            },
+        },
+        "components": components,
+        "dependencies": [{"ref": "sales_tally", "dependsOn": [c["bom-ref"] for c in components]}]
+        + [{"ref": c["bom-ref"], "dependsOn": []} for c in components],
+    }
+    with open(out, "w") as written:
+        json.dump(bom, written, indent=2, sort_keys=True)
+        written.write("\n")
+
+
+main()
