@@ -13,7 +13,7 @@ from linked import linked_files
 VALIDATE = """
 const cdx = require('@cyclonedx/cyclonedx-library');
 const text = require('fs').readFileSync(process.argv[1], 'utf8');
-new cdx.Validation.JsonStrictValidator(cdx.Spec.Version.v1dot6).validate(text).then(
+new cdx.Validation.JsonStrictValidator('1.6').validate(text).then(
   (errors) => { if (errors) { console.log(JSON.stringify(errors, null, 1)); process.exit(1); } },
   (failure) => { console.log(String(failure)); process.exit(2); });
 """
