@@ -9,8 +9,7 @@ set(made "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/made")
 
 if(CPACK_PACKAGE_FILES STREQUAL "") # before the generator
   file(REMOVE "${sums}")
-  list(GET CPACK_SALES_TALLY_GENERATORS 0 first)
-  if(CPACK_GENERATOR STREQUAL first)
+  if(CPACK_GENERATOR STREQUAL CPACK_SALES_TALLY_FIRST_GENERATOR)
     file(REMOVE_RECURSE "${made}")
   endif()
   return()

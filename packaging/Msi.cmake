@@ -77,5 +77,5 @@ execute_process(
           -s "${CPACK_SALES_TALLY_PRODUCT_NAME} ${CPACK_PACKAGE_VERSION}"
           "${CPACK_SALES_TALLY_PUBLISHER}" "${CPACK_SALES_TALLY_MSI_ARCH};1033" "{${package_code}}"
   COMMAND_ERROR_IS_FATAL ANY)
-sales_tally_sign("${msi}" "${signatures_FROM}/${CPACK_PACKAGE_FILE_NAME}.msi")
+sales_tally_sign("${msi}" "${SALES_TALLY_SIGNATURES_FROM}/${CPACK_PACKAGE_FILE_NAME}.msi")
 set(CPACK_EXTERNAL_BUILT_PACKAGES "${msi}")

@@ -124,9 +124,13 @@ if(WIN32)
       "A folder of published packages whose signatures to attach, instead of signing")
   set(SALES_TALLY_SIGNATURES_CAFILE "" CACHE FILEPATH
       "The certificates the attached signatures verify against, if not the system's")
-  foreach(setting IN ITEMS SIGN_CERT SIGN_KEY SIGN_PKCS11_MODULE SIGN_TIMESTAMP_URLS
-                           SIGN_UNTIMESTAMPED SIGN_TIMEOUT SIGNATURES_FROM SIGNATURES_CAFILE)
-    set(CPACK_SALES_TALLY_${setting} "${SALES_TALLY_${setting}}")
+  # Handed to cpack by name; Sign.cmake lets the environment override each.
+  set(CPACK_SALES_TALLY_SIGNING_SETTINGS
+      SALES_TALLY_SIGN_CERT SALES_TALLY_SIGN_KEY SALES_TALLY_SIGN_PKCS11_MODULE
+      SALES_TALLY_SIGN_TIMESTAMP_URLS SALES_TALLY_SIGN_UNTIMESTAMPED SALES_TALLY_SIGN_TIMEOUT
+      SALES_TALLY_SIGNATURES_FROM SALES_TALLY_SIGNATURES_CAFILE)
+  foreach(setting IN LISTS CPACK_SALES_TALLY_SIGNING_SETTINGS)
+    set(CPACK_${setting} "${${setting}}")
   endforeach()
 else()
   install(TARGETS sales_tally)
@@ -151,6 +155,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SALES_TALLY_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
-# The generators of a whole release, in the order cpack runs them; cpack -G
-# gives its scripts only the one at work.
+# The generators of a whole release, in the order cpack runs them, and the
+# first, which starts a release: cpack -G gives its scripts only the one at work.
 set(CPACK_SALES_TALLY_GENERATORS ${CPACK_GENERATOR})
+list(GET CPACK_GENERATOR 0 CPACK_SALES_TALLY_FIRST_GENERATOR)

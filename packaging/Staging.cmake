@@ -14,8 +14,7 @@ set(ENV{TZ} UTC0)
 # zip's and the .msi's would differ.
 include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
 set(kept "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/signed")
-list(GET CPACK_SALES_TALLY_GENERATORS 0 first)
-if(CPACK_GENERATOR STREQUAL first)
+if(CPACK_GENERATOR STREQUAL CPACK_SALES_TALLY_FIRST_GENERATOR)
   file(REMOVE_RECURSE "${kept}")
 endif()
 file(GLOB_RECURSE programs RELATIVE "${CPACK_TEMPORARY_DIRECTORY}"
@@ -25,8 +24,8 @@ foreach(program IN LISTS programs)
   if(NOT EXISTS "${kept}/${program}")
     # Published, the exe is in the zip.
     set(published "${kept}/published/${CPACK_PACKAGE_FILE_NAME}/${program}")
-    if(NOT signatures_FROM STREQUAL "" AND NOT EXISTS "${published}")
-      file(ARCHIVE_EXTRACT INPUT "${signatures_FROM}/${CPACK_PACKAGE_FILE_NAME}.zip"
+    if(NOT SALES_TALLY_SIGNATURES_FROM STREQUAL "" AND NOT EXISTS "${published}")
+      file(ARCHIVE_EXTRACT INPUT "${SALES_TALLY_SIGNATURES_FROM}/${CPACK_PACKAGE_FILE_NAME}.zip"
            DESTINATION "${kept}/published")
     endif()
     sales_tally_sign("${staged}" "${published}")

@@ -112,6 +112,15 @@ class Release:
                % (extension, self.build, found))
         return found[0]
 
+    def config(self, name, values):
+        """The build's CPack configuration with the values given set on top,
+        in a file of the scratch's; returns its path."""
+        path = os.path.join(self.scratch, name + ".cmake")
+        with open(path, "w") as wrapper:
+            wrapper.write('include("%s/CPackConfig.cmake")\n' % self.build)
+            wrapper.writelines('set(%s "%s")\n' % item for item in sorted(values.items()))
+        return path
+
     def cpack(self, name, settings, config=None, generator=None):
         """The build's packages made again into a folder of the scratch's,
         with the settings given added to the environment; returns the

@@ -46,11 +46,9 @@ def make_msi(release, version):
     own: what Windows Installer sees of a newer release. The programs that
     faketime starts start late, as on a busy machine: on a clock that runs,
     their time would no longer be the epoch."""
-    config = os.path.join(release.scratch, "version-%s.cmake" % version)
-    with open(config, "w") as wrapper:
-        wrapper.write('include("%s/CPackConfig.cmake")\n' % release.build)
-        wrapper.write('set(CPACK_PACKAGE_VERSION "%s")\n' % version)
-        wrapper.write('set(CPACK_PACKAGE_FILE_NAME "sales_tally-%s-win64")\n' % version)
+    config = release.config("version-" + version, {
+        "CPACK_PACKAGE_VERSION": version,
+        "CPACK_PACKAGE_FILE_NAME": "sales_tally-%s-win64" % version})
     wrappers = os.path.join(release.scratch, "bin")
     os.makedirs(wrappers)
     with open(os.path.join(wrappers, "faketime"), "w") as slow:

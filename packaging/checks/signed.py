@@ -35,11 +35,8 @@ def check(release):
     os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
     path = wrappers + os.pathsep + os.environ["PATH"]
     # A signed release names a real contact, not the build's placeholder.
-    config = os.path.join(scratch, "contact.cmake")
-    with open(config, "w") as wrapper:
-        wrapper.write('include("%s/CPackConfig.cmake")\n' % release.build)
-        wrapper.write('set(CPACK_SALES_TALLY_CONTACT "Shop IT <security@shop.test>")\n')
-        wrapper.write('set(CPACK_SALES_TALLY_URL "https://shop.test/sales_tally")\n')
+    config = release.config("contact", {"CPACK_SALES_TALLY_CONTACT": "Shop IT <security@shop.test>",
+                                        "CPACK_SALES_TALLY_URL": "https://shop.test/sales_tally"})
     with TimestampServer(os.path.join(scratch, "tsa")) as tsa:
         key_file = dict(SALES_TALLY_SIGN_KEY=key, PATH=path)
         signed = sign(release, config, "key-file", cert, tsa, secret,
