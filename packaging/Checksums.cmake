@@ -1,17 +1,16 @@
 # Run by cpack before and after each of its generators: keeps SHA256SUMS
 # beside the packages, a line for each ("HASH  NAME", as sha256sum -c reads
 # it), sorted by name so that it is the same bytes whenever the packages are.
-# It vouches for a release only once the release is whole: it goes before
-# each generator starts, and comes back after the last one, listing what
-# each generator made last. The External generator's .json is no package.
+# It vouches for one run of cpack only, and only once that run has made the
+# whole release: it goes before each generator starts, and comes back after
+# the last one, listing what each generator of this run made, the release's
+# record among it (record.py). The External generator's .json is no package.
 set(sums "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS")
-set(made "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/made")
+include("${CMAKE_CURRENT_LIST_DIR}/ThisRun.cmake")
+set(made "${this_run}/made")
 
-if(CPACK_PACKAGE_FILES STREQUAL "") # before the generator
-  file(REMOVE "${sums}")
-  if(CPACK_GENERATOR STREQUAL CPACK_SALES_TALLY_FIRST_GENERATOR)
-    file(REMOVE_RECURSE "${made}")
-  endif()
+if(NOT DEFINED CPACK_PACKAGE_FILES) # before the generator
+  file(REMOVE "${sums}" "${made}/${CPACK_GENERATOR}")
   return()
 endif()
 
@@ -40,6 +39,11 @@ foreach(generator IN LISTS CPACK_SALES_TALLY_GENERATORS)
   file(STRINGS "${made}/${generator}" made_by_it)
   list(APPEND lines ${made_by_it})
 endforeach()
+
+include("${CMAKE_CURRENT_LIST_DIR}/Record.cmake")
+file(SHA256 "${record}" digest)
+list(APPEND lines "${record_name}  ${digest}")
+
 list(SORT lines COMPARE STRING)
 set(text "")
 foreach(line IN LISTS lines)

@@ -14,6 +14,13 @@ set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
 set(SALES_TALLY_URL "https://example.org/sales_tally" CACHE STRING "The program's page")
 set(SALES_TALLY_SUPPORTED_UNTIL "2027-12-31" CACHE STRING
     "The last day this version gets security fixes, YYYY-MM-DD")
+# Every release setting reaches the packages' bytes, so the release's record
+# names each (Record.cmake), and a rebuild gives them again (rebuild.py).
+set(CPACK_SALES_TALLY_RELEASE_SETTINGS
+    SALES_TALLY_MAINTAINER SALES_TALLY_URL SALES_TALLY_SUPPORTED_UNTIL)
+foreach(setting IN LISTS CPACK_SALES_TALLY_RELEASE_SETTINGS)
+  set(CPACK_${setting} "${${setting}}")
+endforeach()
 string(REGEX REPLACE " *<.*>$" "" SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
 string(REGEX REPLACE "^.*<(.*)>$" "\\1" SALES_TALLY_CONTACT_ADDRESS "${SALES_TALLY_MAINTAINER}")
 # The defaults are placeholders, which no signed release may carry (Sign.cmake).
@@ -32,16 +39,33 @@ set(CPACK_STRIP_FILES OFF)
 
 # Every file packed carries the time of the last commit, or SOURCE_DATE_EPOCH
 # when the caller sets one; Staging.cmake sees to it.
+# The commit is the release's record's too (Record.cmake).
+find_package(Git QUIET)
+set(CPACK_SALES_TALLY_COMMIT "")
+set(CPACK_SALES_TALLY_EPOCH "")
+if(Git_FOUND)
+  execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%H%n%ct
+                  WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE last_commit
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(last_commit MATCHES "^([0-9a-f]+)\n([0-9]+)$")
+    set(CPACK_SALES_TALLY_COMMIT "${CMAKE_MATCH_1}")
+    set(CPACK_SALES_TALLY_EPOCH "${CMAKE_MATCH_2}")
+  endif()
+endif()
+set(CPACK_SALES_TALLY_EPOCH_FROM commit)
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(CPACK_SALES_TALLY_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+  set(CPACK_SALES_TALLY_EPOCH_FROM SOURCE_DATE_EPOCH)
+endif()
+# The tools that make the packages, which the record names with their
+# versions; and the workflow preset that builds them.
+set(CPACK_SALES_TALLY_BUILD_TOOLS "${CMAKE_CXX_COMPILER}" "${CMAKE_LINKER}" "${CMAKE_COMMAND}")
+set(CPACK_SALES_TALLY_PRESET release)
+if(WIN32)
+  set(CPACK_SALES_TALLY_PRESET release-windows)
+  set(CPACK_SALES_TALLY_PACKAGING_TOOLS wixl msibuild faketime osslsigncode)
 else()
-  find_package(Git QUIET)
-  if(Git_FOUND)
-    execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct
-                    WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
-                    OUTPUT_VARIABLE CPACK_SALES_TALLY_EPOCH
-                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  endif()
+  set(CPACK_SALES_TALLY_PACKAGING_TOOLS dpkg-deb)
 endif()
 set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Checksums.cmake" "${packaging}/Staging.cmake")
 set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Sbom.cmake" "${packaging}/Checksums.cmake")
@@ -83,6 +107,7 @@ include("${packaging}/Guides.cmake")
 if(WIN32)
   # The exe's version resource, icon and manifest.
   enable_language(RC)
+  list(APPEND CPACK_SALES_TALLY_BUILD_TOOLS "${CMAKE_RC_COMPILER}")
   configure_file("${packaging}/sales_tally.rc.in" sales_tally.rc @ONLY)
   target_sources(sales_tally PRIVATE "${PROJECT_BINARY_DIR}/sales_tally.rc")
   set_source_files_properties("${PROJECT_BINARY_DIR}/sales_tally.rc" PROPERTIES
@@ -155,7 +180,6 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SALES_TALLY_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
-# The generators of a whole release, in the order cpack runs them, and the
-# first, which starts a release: cpack -G gives its scripts only the one at work.
+# The generators of a whole release: cpack -G gives its scripts only the one
+# at work.
 set(CPACK_SALES_TALLY_GENERATORS ${CPACK_GENERATOR})
-list(GET CPACK_GENERATOR 0 CPACK_SALES_TALLY_FIRST_GENERATOR)

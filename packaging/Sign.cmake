@@ -11,7 +11,8 @@
 #                                    (pkcs11:token=...;object=...) on a token
 #   SALES_TALLY_SIGN_PKCS11_MODULE   with a URI: the token's PKCS#11 module
 #   SALES_TALLY_SIGN_TIMESTAMP_URLS  RFC 3161 timestamp servers, one or more,
-#                                    tried in turn: without a timestamp the
+#                                    tried in turn, each for as long as a
+#                                    call may take: without a timestamp the
 #                                    signature dies with the certificate, so a
 #                                    signing needs one...
 #   SALES_TALLY_SIGN_UNTIMESTAMPED   ...unless this is ON: a throwaway
@@ -20,11 +21,10 @@
 #   SALES_TALLY_SIGNATURES_FROM      a folder with the published packages:
 #                                    their signatures are attached instead, so
 #                                    that anyone can rebuild a signed release
-#   SALES_TALLY_SIGNATURES_CAFILE    the certificates those signatures and
-#                                    their timestamps must verify against,
-#                                    when not the system's: an attached
-#                                    signature that does not fit the rebuilt
-#                                    file fails
+#   SALES_TALLY_SIGNATURES_CAFILE    the certificates every signature and its
+#                                    timestamp must verify against, made or
+#                                    attached, when not the system's: one that
+#                                    does not verify stops the release
 # The key's passphrase or the token's PIN, a secret, comes from the
 # environment only (SALES_TALLY_SIGN_PASSWORD), and reaches osslsigncode
 # through a file only the builder can read, never on its command line, where
@@ -51,19 +51,32 @@ function(sales_tally_osslsigncode failure arguments)
                   RESULT_VARIABLE failed TIMEOUT ${SALES_TALLY_SIGN_TIMEOUT})
   set(${failure} "" PARENT_SCOPE)
   if(failed)
-    # osslsigncode's own lines; OpenSSL's error stack, mostly the key formats
-    # tried in vain, goes to a log beside them.
-    set(log "${CPACK_TOPLEVEL_DIRECTORY}/osslsigncode.log")
-    file(WRITE "${log}" "${said}")
-    string(REGEX REPLACE "[0-9A-F]+:error:[^\n]*\n" "" said "${said}")
-    string(STRIP "${said}" said)
-    string(CONCAT said "(${failed}; a call may take ${SALES_TALLY_SIGN_TIMEOUT} s, "
-           "SALES_TALLY_SIGN_TIMEOUT):\n${said}\nAll it said, OpenSSL's errors too: ${log}")
-    set(${failure} "${said}" PARENT_SCOPE)
+    sales_tally_osslsigncode_failure(reason "${failed}" "${said}")
+    set(${failure} "${reason}" PARENT_SCOPE)
   endif()
 endfunction()
 
-# Whether files are to be signed at all, and then the options that sign them.
+# What osslsigncode said, as a failure's reason. OpenSSL's error stack is
+# mostly the key formats tried in vain: its last line, the reason itself, is
+# kept, and all it said goes to a log beside the packages.
+function(sales_tally_osslsigncode_failure out status said)
+  set(log "${CPACK_TOPLEVEL_DIRECTORY}/osslsigncode.log")
+  file(APPEND "${log}" "${said}\n")
+  string(REGEX MATCHALL "[0-9A-F]+:error:[^\n]*" errors "${said}")
+  string(REGEX REPLACE "[0-9A-F]+:error:[^\n]*\n?" "" said "${said}")
+  if(errors)
+    list(POP_BACK errors last)
+    string(REGEX REPLACE ".*:error:[^:]*:[^:]*:[^:]*:" "" last "${last}")
+    string(APPEND said "\nOpenSSL: ${last}")
+  endif()
+  string(STRIP "${said}" said)
+  string(CONCAT said "(${status}; a call may take ${SALES_TALLY_SIGN_TIMEOUT} s, "
+         "SALES_TALLY_SIGN_TIMEOUT):\n${said}\nAll it said, OpenSSL's errors too: ${log}")
+  set(${out} "${said}" PARENT_SCOPE)
+endfunction()
+
+# Whether files are to be signed at all, and then the options that sign them,
+# but for the timestamp server.
 function(sales_tally_sign_options out)
   set(${out} "" PARENT_SCOPE)
   if(SALES_TALLY_SIGN_CERT STREQUAL "" AND SALES_TALLY_SIGN_KEY STREQUAL "")
@@ -100,16 +113,37 @@ function(sales_tally_sign_options out)
             "A signed release needs a timestamp, or its signature dies with the certificate: "
             "give SALES_TALLY_SIGN_TIMESTAMP_URLS, or SALES_TALLY_SIGN_UNTIMESTAMPED=ON for a "
             "throwaway signing")
-  else()
-    foreach(url IN LISTS SALES_TALLY_SIGN_TIMESTAMP_URLS)
-      list(APPEND options -ts "${url}")
-    endforeach()
   endif()
   set(${out} "${options}" PARENT_SCOPE)
 endfunction()
 
+# Checks a signature as soon as it is made or attached, its timestamp too
+# unless the signing was a throwaway one, against the system's certificates
+# or SALES_TALLY_SIGNATURES_CAFILE's. osslsigncode says "Succeeded" even for
+# a timestamp that fails, so its lines are read.
+function(sales_tally_verify file)
+  set(verify verify -in "${file}")
+  if(NOT SALES_TALLY_SIGNATURES_CAFILE STREQUAL "")
+    list(APPEND verify -CAfile "${SALES_TALLY_SIGNATURES_CAFILE}"
+         -TSA-CAfile "${SALES_TALLY_SIGNATURES_CAFILE}")
+  endif()
+  set(required "Signature verification: ok")
+  if(NOT SALES_TALLY_SIGN_UNTIMESTAMPED)
+    list(APPEND required "Timestamp Server Signature verification: ok")
+  endif()
+  find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+  execute_process(COMMAND "${OSSLSIGNCODE}" ${verify} OUTPUT_VARIABLE said ERROR_VARIABLE said
+                  RESULT_VARIABLE failed TIMEOUT ${SALES_TALLY_SIGN_TIMEOUT})
+  foreach(line IN LISTS required)
+    if(NOT said MATCHES "(^|\n)${line}\n")
+      sales_tally_osslsigncode_failure(reason "${failed}" "${said}")
+      message(FATAL_ERROR "The signature of ${file} does not verify (no \"${line}\") ${reason}")
+    endif()
+  endforeach()
+endfunction()
+
 # Signs file, or gives it the signature of published, the same file as a
-# published release holds it.
+# published release holds it; then verifies it.
 function(sales_tally_sign file published)
   if(NOT SALES_TALLY_SIGNATURES_FROM STREQUAL "")
     set(signature "${file}.sig")
@@ -128,6 +162,7 @@ function(sales_tally_sign file published)
     endif()
     file(REMOVE "${signature}")
     file(RENAME "${file}.signed" "${file}")
+    sales_tally_verify("${file}")
     return()
   endif()
   sales_tally_sign_options(options)
@@ -143,17 +178,32 @@ function(sales_tally_sign file published)
     list(APPEND options -readpass "${secret}")
   endif()
   list(PREPEND options sign)
+  # What Windows shows at a prompt of the program and its publisher.
+  list(APPEND options -n "${CPACK_SALES_TALLY_PRODUCT_NAME}" -i "${CPACK_SALES_TALLY_URL}")
   list(APPEND options -in "${file}" -out "${file}.signed")
-  sales_tally_osslsigncode(failure options)
+  # Each timestamp server is asked in turn, with a timeout of its own: one
+  # that hangs is passed over for the next. A throwaway signing asks none.
+  set(servers "${SALES_TALLY_SIGN_TIMESTAMP_URLS}")
+  if(SALES_TALLY_SIGN_UNTIMESTAMPED)
+    set(servers "none")
+  endif()
+  set(failures "")
+  foreach(server IN LISTS servers)
+    set(attempt "${options}")
+    if(NOT SALES_TALLY_SIGN_UNTIMESTAMPED)
+      list(APPEND attempt -ts "${server}")
+    endif()
+    file(REMOVE "${file}.signed")
+    sales_tally_osslsigncode(failure attempt)
+    if(NOT failure)
+      break()
+    endif()
+    string(APPEND failures "\nwith ${server} ${failure}")
+  endforeach()
   file(REMOVE "${secret}")
   if(failure)
-    message(FATAL_ERROR "osslsigncode could not sign ${file} ${failure}")
+    message(FATAL_ERROR "osslsigncode could not sign ${file}:${failures}")
   endif()
   file(RENAME "${file}.signed" "${file}")
-  # Which osslsigncode made the signatures: another version may write them
-  # differently, so whoever rebuilds the release wants the same one.
-  execute_process(COMMAND "${OSSLSIGNCODE}" --version OUTPUT_VARIABLE version ERROR_QUIET
-                  TIMEOUT ${SALES_TALLY_SIGN_TIMEOUT})
-  string(REGEX REPLACE "\n\n.*" "\n" version "${version}")
-  file(WRITE "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.signed-with.txt" "${version}")
+  sales_tally_verify("${file}")
 endfunction()

@@ -9,14 +9,12 @@ endif()
 # A zip records local time; make it the same everywhere.
 set(ENV{TZ} UTC0)
 
-# The exe is signed once a release, for its first package, and every other
+# The exe is signed once a run of cpack, for its first package, and every other
 # package takes the same signed bytes: signed twice, with a timestamp, the
 # zip's and the .msi's would differ.
 include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
-set(kept "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/signed")
-if(CPACK_GENERATOR STREQUAL CPACK_SALES_TALLY_FIRST_GENERATOR)
-  file(REMOVE_RECURSE "${kept}")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/ThisRun.cmake")
+set(kept "${this_run}/signed")
 file(GLOB_RECURSE programs RELATIVE "${CPACK_TEMPORARY_DIRECTORY}"
      "${CPACK_TEMPORARY_DIRECTORY}/*.exe")
 foreach(program IN LISTS programs)

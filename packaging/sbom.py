@@ -13,36 +13,13 @@ import datetime
 import hashlib
 import json
 import os
-import subprocess
 import sys
 import urllib.parse
 
+from dpkg import packages_of, versions
 from linked import library_of, linked_files
 
 PROGRAM_LICENCE = {"license": {"name": "No licence granted: see the package's copyright"}}
-
-
-def dpkg_packages(paths):
-    """The Debian package that holds each file, asked of dpkg once for all, as
-    the link map names a file and as it really is (a link, or /lib for
-    /usr/lib)."""
-    candidates = {}
-    for path in paths:
-        names = [path, os.path.realpath(path)]
-        candidates[path] = names + [n.replace("/usr/lib/", "/lib/", 1) for n in names]
-    asked = sorted({name for names in candidates.values() for name in names})
-    found = subprocess.run(["dpkg-query", "-S"] + asked, capture_output=True, text=True)
-    holders = {}
-    for line in found.stdout.splitlines():
-        packages, _, name = line.partition(": ")
-        holders[name] = packages.split(",")[0].strip()
-    owners = {}
-    for path, names in candidates.items():
-        held = [holders[name] for name in names if name in holders]
-        if not held:
-            sys.exit("sbom.py: no Debian package holds %s" % path)
-        owners[path] = held[0]
-    return owners
 
 
 def distro():
@@ -55,7 +32,7 @@ def main():
     out, link_map, program, version, epoch = sys.argv[1:6]
     libraries = {}
     paths = sorted({path for path, _ in linked_files(link_map)})
-    owners = dpkg_packages(paths)
+    owners = packages_of(paths)
     for path in paths:
         library = library_of(path)
         if library is None:
@@ -69,17 +46,15 @@ def main():
     components = []
     for name, entry in sorted(libraries.items()):
         packages = sorted(entry["packages"])
-        fields = subprocess.run(["dpkg-query", "-W", "-f", "${Version}\t${Architecture}\n"]
-                                + packages, capture_output=True, text=True, check=True)
-        versions = [line.split("\t") for line in fields.stdout.splitlines()]
+        known = versions(packages)
         purls = ["pkg:deb/debian/%s@%s?arch=%s&distro=%s"
                  % (package, urllib.parse.quote(package_version, safe=""), arch, distro())
-                 for package, (package_version, arch) in zip(packages, versions)]
+                 for package, (package_version, arch) in ((p, known[p]) for p in packages)]
         components.append({
             "type": "library",
             "bom-ref": name,
             "name": name,
-            "version": versions[0][0],
+            "version": known[packages[0]][0],
             "purl": purls[0],
             "licenses": [{"expression": entry["library"].licence}],
             "properties": [{"name": "sales_tally:debian-package", "value": p} for p in packages]

@@ -99,12 +99,12 @@ class Release:
         return found.group(1)
 
     def packages(self):
-        """This version's packages in the build folder, by name, and their
-        bills of materials (PACKAGE.cdx.json): an older version's may lie
-        beside them."""
+        """This version's packages in the build folder, by name, their bills
+        of materials (PACKAGE.cdx.json) and the release's record
+        (PACKAGE.release.json): an older version's may lie beside them."""
         version = re.escape(self.cpack_setting("CPACK_PACKAGE_VERSION"))
         return sorted(name for name in os.listdir(self.build) if re.search(
-            r"[-_]%s[-_].*\.(deb|tar\.gz|zip|msi)(\.cdx\.json)?$" % version, name))
+            r"[-_]%s[-_].*\.((deb|tar\.gz|zip|msi)(\.cdx\.json)?|release\.json)$" % version, name))
 
     def the_one(self, extension):
         found = [os.path.join(self.build, n) for n in self.packages() if n.endswith(extension)]
@@ -114,21 +114,31 @@ class Release:
 
     def config(self, name, values):
         """The build's CPack configuration with the values given set on top,
-        in a file of the scratch's; returns its path."""
+        in a file of the scratch's; returns its path. The build's own signing
+        settings are left out: a check signs as it says (cpack_env)."""
+        signing = self.cpack_setting("CPACK_SALES_TALLY_SIGNING_SETTINGS").split(";")
+        values = dict({"CPACK_" + setting: "" for setting in signing}, **values)
         path = os.path.join(self.scratch, name + ".cmake")
         with open(path, "w") as wrapper:
             wrapper.write('include("%s/CPackConfig.cmake")\n' % self.build)
             wrapper.writelines('set(%s "%s")\n' % item for item in sorted(values.items()))
         return path
 
+    @staticmethod
+    def cpack_env(settings):
+        """The environment with the settings given, and no signing setting
+        but those."""
+        env = {n: v for n, v in os.environ.items() if not n.startswith("SALES_TALLY_SIGN")}
+        return dict(env, **settings)
+
     def cpack(self, name, settings, config=None, generator=None):
         """The build's packages made again into a folder of the scratch's,
         with the settings given added to the environment; returns the
         folder."""
         out = os.path.join(self.scratch, name)
-        command = ["cpack", "--config", config or os.path.join(self.build, "CPackConfig.cmake"),
+        command = ["cpack", "--config", config or self.config(name, {}),
                    "-B", out] + (["-G", generator] if generator else [])
-        run(command, env=dict(os.environ, **settings))
+        run(command, env=self.cpack_env(settings))
         return out
 
 

@@ -1,13 +1,21 @@
-"""release.reproducible: a clone of HEAD, built in another folder and time
-zone, gives the same packages and SHA256SUMS; a signed build is rebuilt with
-its own signatures, as anyone can rebuild it (packaging/README.md). Skipped
-(77) on a tree with uncommitted changes, which a clone lacks; failed on a
-build configured before the last commit."""
+"""release.reproducible: packaging/rebuild.py, as anyone verifies a published
+release, on the build's own packages: its commit built again in another
+folder and time zone, with the settings and signatures the record names,
+gives the same SHA256SUMS. It must also refuse a copy with one byte of the
+zip changed, and one whose record names another commit, each made to agree
+with its SHA256SUMS as whoever altered it would. Skipped (77) on a tree with
+uncommitted changes, which a clone lacks; failed on a build configured
+before the last commit."""
+import hashlib
+import json
 import os
+import shutil
 import subprocess
 import sys
 
-from common import ROOT, SKIPPED, expect, main, run, same_bytes
+from common import ROOT, SKIPPED, expect, main, run
+
+REBUILD = os.path.join(ROOT, "packaging", "rebuild.py")
 
 
 def check(release):
@@ -25,23 +33,86 @@ def check(release):
     expect(release.cache("CMAKE_HOME_DIRECTORY") == ROOT, "the build is not of this source tree")
     expect(release.cpack_setting("CPACK_SALES_TALLY_EPOCH") == git("log", "-1", "--format=%ct").strip(),
            "the build was configured before the last commit: configure it again")
-    preset = os.path.basename(release.build)
-    clone = os.path.join(release.scratch, "sales_tally")
-    run(["git", "clone", "-q", ROOT, clone])
     env = dict(os.environ, TZ="Asia/Tokyo")
-    if os.environ.get("SALES_TALLY_SIGN_CERT") or release.cache("SALES_TALLY_SIGN_CERT", missing=""):
-        for name in [n for n in env if n.startswith("SALES_TALLY_SIGN_")]:
-            del env[name]
-        env["SALES_TALLY_SIGNATURES_FROM"] = release.build
-        print("signed: the clone takes the build's signatures")
-    run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF"], cwd=clone, env=env)
-    run(["cmake", "--build", "--preset", preset], cwd=clone, env=env)
-    run(["cpack", "--preset", preset], cwd=clone, env=env)
-    second = os.path.join(clone, "build", preset)
-    for name in release.packages() + ["SHA256SUMS"]:
-        expect(same_bytes(os.path.join(release.build, name), os.path.join(second, name)),
-               "%s differs when built again (diffoscope shows where)" % name)
-        print("the same:", name)
+    cafile = release.cache("SALES_TALLY_SIGNATURES_CAFILE", missing="")
+    if cafile:
+        env["SALES_TALLY_SIGNATURES_CAFILE"] = cafile
+    # One work folder for all three: the second and third rebuild in it again.
+    work = os.path.join(release.scratch, "work")
+
+    def rebuild(published):
+        done = subprocess.run([sys.executable, REBUILD, published, "--work", work], env=env,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        return done.returncode, done.stdout.decode(errors="replace")
+
+    status, said = rebuild(release.build)
+    expect(status == 0, "the release does not come out the same when rebuilt:\n" + said[-4000:])
+    print(said.splitlines()[-1])
+
+    parent = git("rev-list", "--max-count=1", "--skip=1", "HEAD").strip()
+    for name, alter in [("a-byte-of-the-zip", flip_a_zip_byte),
+                        ("another-commit", lambda files: name_commit(files, parent))]:
+        if name == "another-commit" and not parent:
+            print("HEAD has no parent: no other commit to name")
+            continue
+        copy = published_copy(release, name)
+        alter(copy)
+        status, said = rebuild(copy)
+        expect(status != 0, "rebuild.py accepts a release with %s altered:\n%s"
+               % (name, said[-2000:]))
+        print("%s: refused, %s" % (name, said.strip().splitlines()[-1]))
+
+
+def published_copy(release, name):
+    """What SHA256SUMS lists of the build, copied as it would be published."""
+    copy = os.path.join(release.scratch, name)
+    os.makedirs(copy)
+    with open(os.path.join(release.build, "SHA256SUMS")) as sums:
+        for line in sums:
+            shutil.copy2(os.path.join(release.build, line.split("  ", 1)[1].strip()), copy)
+    shutil.copy2(os.path.join(release.build, "SHA256SUMS"), copy)
+    return copy
+
+
+def listed(copy, suffix):
+    found = [n for n in os.listdir(copy) if n.endswith(suffix)]
+    expect(len(found) == 1, "not one %s in %s" % (suffix, copy))
+    return os.path.join(copy, found[0])
+
+
+def agree(copy, path):
+    """SHA256SUMS made to vouch for the altered file."""
+    sums = os.path.join(copy, "SHA256SUMS")
+    name = os.path.basename(path)
+    with open(path, "rb") as data:
+        value = hashlib.sha256(data.read()).hexdigest()
+    with open(sums) as lines:
+        text = "".join(value + "  " + name + "\n" if line.endswith("  %s\n" % name) else line
+                       for line in lines)
+    with open(sums, "w") as out:
+        out.write(text)
+
+
+def flip_a_zip_byte(copy):
+    # Only the zip: its SHA256SUMS no longer agrees.
+    zipped = listed(copy, ".zip") if any(n.endswith(".zip") for n in os.listdir(copy)) \
+        else listed(copy, ".tar.gz")
+    with open(zipped, "r+b") as data:
+        data.seek(os.path.getsize(zipped) // 2)
+        byte = data.read(1)
+        data.seek(-1, 1)
+        data.write(bytes([byte[0] ^ 1]))
+
+
+def name_commit(copy, commit):
+    record = listed(copy, ".release.json")
+    with open(record) as text:
+        fields = json.load(text)
+    fields["commit"] = commit
+    with open(record, "w") as out:
+        json.dump(fields, out, indent=2, sort_keys=True)
+        out.write("\n")
+    agree(copy, record)
 
 
 if __name__ == "__main__":

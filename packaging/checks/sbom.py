@@ -30,7 +30,7 @@ def check(release):
     expect(found.returncode == 0, "node finds no @cyclonedx/cyclonedx-library in %s: npm install "
            "--global @cyclonedx/cyclonedx-library ajv ajv-formats ajv-formats-draft2019" % modules)
     names = release.packages()
-    packages = [name for name in names if not name.endswith(".cdx.json")]
+    packages = [name for name in names if not name.endswith(".json")]
     expect(packages, "no packages of version %s" % version)
     for package in packages:
         expect(package + ".cdx.json" in names, "%s has no bill of materials beside it" % package)

@@ -1,13 +1,18 @@
 """release.signed: with a timestamp server of its own on 127.0.0.1
 (timestamp_server.py), the release signed with a throwaway certificate from
-a key file and from a PKCS#11 token (SoftHSM2): the exe is signed once a
-release and is the same in the zip and the .msi; the signatures and their
-timestamps verify; the secret is on no command line; the published
-signatures rebuild the same packages. A signing that cannot finish (no
-timestamp server, one that never answers, one that fails after the exe), and
-a signed release with the build's placeholder contact, stop the release, and
-no SHA256SUMS vouches for it."""
+a key file, and from a PKCS#11 token (SoftHSM2) past a server that is down
+and one that hangs: the exe is signed once a release and is the same in the
+zip and the .msi; the signatures and their timestamps verify; the secret is
+on no command line; the record says it is signed; the published signatures
+rebuild the same packages. A signing that cannot finish (no timestamp
+server, one that never answers, one that fails after the exe, into a folder
+that held a whole release), one whose timestamp does not verify (a token for
+other data, an authority nobody trusts), and a signed release with the
+placeholder contact, each stop the release, and no SHA256SUMS vouches for
+it. The build's own signing settings play no part: each release here signs
+as it says."""
 import glob
+import json
 import os
 import re
 import shutil
@@ -34,36 +39,43 @@ def check(release):
                       % (log, shutil.which("osslsigncode")))
     os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
     path = wrappers + os.pathsep + os.environ["PATH"]
-    # A signed release names a real contact, not the build's placeholder.
-    config = release.config("contact", {"CPACK_SALES_TALLY_CONTACT": "Shop IT <security@shop.test>",
-                                        "CPACK_SALES_TALLY_URL": "https://shop.test/sales_tally"})
+    # A signed release names a real contact; the build's own may be the
+    # placeholder or a maintainer's.
+    contact = {"CPACK_SALES_TALLY_CONTACT": "Shop IT <security@shop.test>",
+               "CPACK_SALES_TALLY_URL": "https://shop.test/sales_tally"}
+    config = release.config("contact", contact)
     with TimestampServer(os.path.join(scratch, "tsa")) as tsa:
-        key_file = dict(SALES_TALLY_SIGN_KEY=key, PATH=path)
-        signed = sign(release, config, "key-file", cert, tsa, secret,
-                      dict(key_file, SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")))
-        # The same key on a PKCS#11 token, as a certificate authority issues
-        # it; the first timestamp server is down, the second answers.
-        sign(release, config, "token", cert, tsa, "5678",
-             dict(token(scratch, key, secret, "5678"), PATH=path,
-                  SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.dead_url() + " " + tsa.url("good")))
-        with open(log) as lines:
-            logged = lines.read()
-        # Each release signs its exe once, for the zip and the .msi alike,
-        # and the .msi.
-        signings = [line for line in logged.splitlines() if line.startswith("sign ")]
-        expect(len(signings) == 4, "osslsigncode signed %d files in two releases, not 4"
-               % len(signings))
-        for hidden in [secret, "5678"]:
-            expect(hidden not in logged, "the secret is on osslsigncode's command line")
-
-        # Anyone can rebuild the signed release: with its signatures, the
-        # same bytes.
+        # What every signature made or attached here must verify against.
         authorities = os.path.join(scratch, "authorities.pem")
         with open(authorities, "w") as both:
             for pem in [cert, tsa.certificate]:
                 with open(pem) as one:
                     both.write(one.read())
-        rebuilt = release.cpack("rebuilt", dict(SALES_TALLY_SIGNATURES_FROM=signed,
+        key_file = dict(SALES_TALLY_SIGN_KEY=key, PATH=path,
+                        SALES_TALLY_SIGNATURES_CAFILE=authorities)
+        signed = sign(release, config, "key-file", cert, tsa, secret,
+                      dict(key_file, SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")))
+        # The same key on a PKCS#11 token, as a certificate authority issues
+        # it; the first timestamp server is down, the second hangs, the
+        # third answers.
+        sign(release, config, "token", cert, tsa, "5678",
+             dict(token(scratch, key, secret, "5678"), PATH=path, SALES_TALLY_SIGN_TIMEOUT="5",
+                  SALES_TALLY_SIGNATURES_CAFILE=authorities,
+                  SALES_TALLY_SIGN_TIMESTAMP_URLS=" ".join(
+                      [tsa.dead_url(), tsa.url("silent"), tsa.url("good")])))
+        with open(log) as lines:
+            logged = lines.read()
+        # Each release signs its exe once, for the zip and the .msi alike,
+        # and the .msi: in the second, each file past two servers.
+        signings = [line for line in logged.splitlines() if line.startswith("sign ")]
+        expect(len(signings) == 2 + 2 * 3, "osslsigncode was asked to sign %d times in two "
+               "releases, not 8" % len(signings))
+        for hidden in [secret, "5678"]:
+            expect(hidden not in logged, "the secret is on osslsigncode's command line")
+
+        # Anyone can rebuild the signed release: with its signatures, the
+        # same bytes.
+        rebuilt = release.cpack("rebuilt", dict(SALES_TALLY_SIGNATURES_FROM=signed, PATH=path,
                                                  SALES_TALLY_SIGNATURES_CAFILE=authorities),
                                 config=config)
         for name in ["SHA256SUMS"] + sorted(os.listdir(signed)):
@@ -71,19 +83,26 @@ def check(release):
                 expect(same_bytes(os.path.join(signed, name), os.path.join(rebuilt, name)),
                        "%s differs when rebuilt with the published signatures" % name)
 
-        # A signing that cannot finish stops the release, and SHA256SUMS
-        # vouches for none of it.
+        # A signing that cannot finish, or whose signature does not verify,
+        # stops the release, and SHA256SUMS vouches for none of it; nor for
+        # one into a folder that held a whole release before.
+        placeholder = release.config("placeholder", {
+            "CPACK_SALES_TALLY_CONTACT": "sales_tally maintainers <maintainers@example.org>"})
         for name, cpack_config, settings, said in [
-                ("placeholder-contact", release.build + "/CPackConfig.cmake",
+                ("placeholder-contact", placeholder,
                  dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")), "placeholders"),
                 ("no-timestamp", config, {}, "needs a timestamp"),
                 ("silent-server", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
                                        SALES_TALLY_SIGN_TIMEOUT="5"), "could not sign"),
-                ("server-fails-later", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")),
+                ("other-data", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("other")),
+                 "does not verify"),
+                ("rogue-authority", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("rogue")),
+                 "does not verify"),
+                ("key-file", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")),
                  "could not sign")]:
             out = os.path.join(scratch, name)
-            env = dict(os.environ, SALES_TALLY_SIGN_CERT=cert, SALES_TALLY_SIGN_PASSWORD=secret,
-                       **key_file, **settings)
+            env = release.cpack_env(dict(key_file, SALES_TALLY_SIGN_CERT=cert,
+                                         SALES_TALLY_SIGN_PASSWORD=secret, **settings))
             try:
                 done = subprocess.run(["cpack", "--config", cpack_config, "-B", out], env=env,
                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
@@ -144,8 +163,10 @@ def sign(release, config, name, cert, tsa, secret, settings):
                      "Message digest algorithm: SHA256"]:
             expect(line in report.splitlines(), "%s: %s does not verify (%r):\n%s"
                    % (name, signed, line, report))
-    expect(glob.glob(os.path.join(out, "*.signed-with.txt")),
-           "%s: nothing says which osslsigncode signed the release" % name)
+    with open(glob.glob(os.path.join(out, "*.release.json"))[0]) as record:
+        recorded = json.load(record)
+    expect(recorded["signed"] == "yes" and "osslsigncode" in recorded["tools"],
+           "%s: the release's record does not say it is signed, and with what" % name)
     return out
 
 

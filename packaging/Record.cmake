@@ -1,0 +1,25 @@
+# Included by Checksums.cmake once a run of cpack has made the whole
+# release: writes its record (record.py), record_name beside the packages,
+# with the source commit, the version, the epoch, every release setting and
+# the tools that made it.
+include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
+set(record_name "${CPACK_PACKAGE_FILE_NAME}.release.json")
+set(record "${CPACK_PACKAGE_DIRECTORY}/${record_name}")
+set(signed no)
+if(NOT "${SALES_TALLY_SIGN_CERT}${SALES_TALLY_SIGNATURES_FROM}" STREQUAL "")
+  set(signed yes)
+endif()
+set(fields commit=${CPACK_SALES_TALLY_COMMIT} version=${CPACK_PACKAGE_VERSION}
+    epoch=${CPACK_SALES_TALLY_EPOCH} epoch_from=${CPACK_SALES_TALLY_EPOCH_FROM}
+    preset=${CPACK_SALES_TALLY_PRESET} signed=${signed})
+foreach(setting IN LISTS CPACK_SALES_TALLY_RELEASE_SETTINGS)
+  list(APPEND fields "${setting}=${CPACK_${setting}}")
+endforeach()
+set(tools ${CPACK_SALES_TALLY_BUILD_TOOLS})
+foreach(tool IN LISTS CPACK_SALES_TALLY_PACKAGING_TOOLS)
+  find_program(${tool}_path ${tool} REQUIRED)
+  list(APPEND tools "${${tool}_path}")
+endforeach()
+execute_process(COMMAND "${CPACK_SALES_TALLY_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/record.py"
+                        "${record}" ${fields} -- ${tools}
+                COMMAND_ERROR_IS_FATAL ANY)

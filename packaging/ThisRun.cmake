@@ -1,0 +1,16 @@
+# Included by cpack's scripts: this_run, a folder for what one run of cpack
+# keeps from one generator to the next (Checksums.cmake, Staging.cmake),
+# emptied when a new run starts. cpack runs the generators of one release in
+# one process, whose id and start time tell this run from an earlier one into
+# the same folder.
+set(this_run "${CPACK_PACKAGE_DIRECTORY}/_CPack_Packages/this-run")
+execute_process(COMMAND sh -c "echo $PPID $(cut -d ' ' -f 22 /proc/$PPID/stat 2>/dev/null)"
+                OUTPUT_VARIABLE run OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set(run_of_kept "")
+if(EXISTS "${this_run}/run")
+  file(READ "${this_run}/run" run_of_kept)
+endif()
+if(NOT run_of_kept STREQUAL run)
+  file(REMOVE_RECURSE "${this_run}")
+  file(WRITE "${this_run}/run" "${run}")
+endif()
