@@ -9,7 +9,8 @@ product number on a line of its own, -1 at the end) and the same file saved
 as UTF-16 with a byte-order mark, and runs each program R times in turn,
 standard input from the file and standard output to /dev/null: the program
 on the 8-bit file and on the UTF-16 one, the straightforward version, and
-with --before the program as commit REV built it. Reports each one's median
+with --before the program as commit REV built it; and the program once more
+with its output written to a file, as a day's dialogue is kept. Reports each one's median
 wall time, sales per second, output MB/s and peak memory, and the ratios of
 the medians; checks that all write the same bytes. Peak memory is read by
 GNU time (Debian's package time): a child of this Python process would
@@ -50,12 +51,12 @@ def generate(path, utf16_path, sales):
         f.write(b"\xff\xfe" + text.encode("utf-16-le"))
 
 
-def run_once(program, input_path, report_path):
+def run_once(program, input_path, report_path, output_path=os.devnull):
     """Runs the program once; returns (wall seconds, peak resident KiB)."""
-    with open(input_path, "rb") as stdin, open(os.devnull, "wb") as devnull:
+    with open(input_path, "rb") as stdin, open(output_path, "wb") as output:
         start = time.perf_counter()
         subprocess.run(["/usr/bin/time", "-o", report_path, "-f", "%x %M", program],
-                       stdin=stdin, stdout=devnull, check=True)
+                       stdin=stdin, stdout=output, check=True)
         wall = time.perf_counter() - start
     with open(report_path) as report:
         status, peak = report.read().split()
@@ -89,10 +90,13 @@ def main():
         here = build(ROOT)
         input_path = os.path.join(tmp, "sales.txt")
         utf16_path = os.path.join(tmp, "sales-utf16.txt")
-        # name: (program, its input)
-        runs = {"sales_tally": (os.path.join(here, "sales_tally"), input_path),
-                "sales_tally UTF-16": (os.path.join(here, "sales_tally"), utf16_path),
-                "straightforward": (os.path.join(here, "straightforward_tally"), input_path)}
+        # name: (program, its input, where its output goes)
+        to_file = os.path.join(tmp, "day.txt")
+        runs = {"sales_tally": (os.path.join(here, "sales_tally"), input_path, os.devnull),
+                "sales_tally UTF-16": (os.path.join(here, "sales_tally"), utf16_path, os.devnull),
+                "sales_tally to a file": (os.path.join(here, "sales_tally"), input_path, to_file),
+                "straightforward": (os.path.join(here, "straightforward_tally"), input_path,
+                                    os.devnull)}
         if args.before:
             before = os.path.join(tmp, "before")
             subprocess.run(["git", "-C", ROOT, "worktree", "add", "-q", "--detach", before,
@@ -103,18 +107,18 @@ def main():
             finally:
                 subprocess.run(["git", "-C", ROOT, "worktree", "remove", "--force", before],
                                check=True)
-            runs["sales_tally " + args.before] = (program, input_path)
+            runs["sales_tally " + args.before] = (program, input_path, os.devnull)
         generate(input_path, utf16_path, args.sales)
         input_mb = os.path.getsize(input_path) / 1e6
         utf16_mb = os.path.getsize(utf16_path) / 1e6
-        digests = {name: digest_of(*run) for name, run in runs.items()}
+        digests = {name: digest_of(program, sales) for name, (program, sales, _) in runs.items()}
         output_bytes = digests["sales_tally"][1]
 
         times = {name: [] for name in runs}
         peaks = {name: [] for name in runs}
         for _ in range(args.runs):
-            for name, (program, sales) in runs.items():
-                wall, peak = run_once(program, sales, report_path=os.path.join(tmp, "time.txt"))
+            for name, (program, sales, output) in runs.items():
+                wall, peak = run_once(program, sales, os.path.join(tmp, "time.txt"), output)
                 times[name].append(wall)
                 peaks[name].append(peak)
 
@@ -123,13 +127,15 @@ def main():
              output_bytes / 1e6, args.runs))
     medians = {name: statistics.median(times[name]) for name in runs}
     for name in runs:
-        print("%-20s median %7.4f s  %10.0f sales/s  %7.1f MB/s out  peak %5.1f MiB"
+        print("%-22s median %7.4f s  %10.0f sales/s  %7.1f MB/s out  peak %5.1f MiB"
               % (name, medians[name], args.sales / medians[name],
                  output_bytes / medians[name] / 1e6, max(peaks[name]) / 1024))
     print("speed-up over the straightforward version: %.1f times (ratio of the medians)"
           % (medians["straightforward"] / medians["sales_tally"]))
     print("UTF-16 against 8-bit: %.2f times the time" % (medians["sales_tally UTF-16"]
                                                           / medians["sales_tally"]))
+    print("to a file against /dev/null: %.2f times the time" % (medians["sales_tally to a file"]
+                                                                 / medians["sales_tally"]))
     if args.before:
         print("before (%s) against now: %.2f times the time"
               % (args.before, medians["sales_tally " + args.before] / medians["sales_tally"]))

@@ -14,8 +14,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -157,35 +155,33 @@ std::string modelDialogue(const std::vector<char>& input)
     return out + "\n\nFinal retail value of all products sold: $" + amount.data() + "\n\n";
 }
 
-} // namespace
+// Where the console writes, in place of standard output.
+std::string output;
 
-// The console unsynchronises the standard streams from C stdio; the first
-// time, that gives them new buffers. Done here first, it cannot undo the
-// redirection below.
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
+bool captureOutput(const char* bytes, std::size_t size)
 {
-    std::ios::sync_with_stdio(false);
-    return 0;
+    output.append(bytes, size);
+    return true;
 }
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     trickle = Trickle{data, size, 0, size == 0 ? 1U : 1U + data[0] % 16U};
-    std::ostringstream output;
-    std::streambuf* const console_out = std::cout.rdbuf(output.rdbuf());
-    std::cout.clear();
+    output.clear();
 
-    Console console = openConsole();
+    Console console;
     console.source = trickleRead;
+    console.sink = captureOutput;
     std::int32_t productNum = 0;
     std::int32_t quantitySold = 0;
     const float total = runEntryDialogue(console, productNum, quantitySold, 0.0F);
-    writeClosingReport(total);
-    std::cout.flush();
-    std::cout.rdbuf(console_out);
+    writeClosingReport(console, total);
+    flushConsole(console);
 
     const std::string expected = modelDialogue(std::vector<char>(data, data + size));
-    const std::string actual = output.str();
+    const std::string& actual = output;
     if (actual != expected) {
         const auto [mismatch, unused] =
             std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());

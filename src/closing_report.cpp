@@ -1,14 +1,21 @@
 #include "closing_report.h"
 
-#include <iomanip>
-#include <iostream>
+#include <array>
+#include <charconv>
+#include <string_view>
 
-void writeClosingReport(float totalRetailValue)
+void writeClosingReport(Console& console, float totalRetailValue)
 {
-    std::cout << "\n\nFinal retail value of all products sold: $";
+    writeText(console, "\n\nFinal retail value of all products sold: $");
     // The single-precision total is widened to double and rounded to cents
-    // only here, by the stream's fixed-point formatting; that keeps -0.00 for
+    // only here, in fixed notation: no exponent however large, and -0.00 for
     // a tiny negative total.
-    std::cout << std::fixed << std::setprecision(2) << static_cast<double>(totalRetailValue);
-    std::cout << "\n\n";
+    const double total = static_cast<double>(totalRetailValue);
+    constexpr std::size_t roomForTheLargestFloat = 64; // 39 digits, sign, point, cents
+    std::array<char, roomForTheLargestFloat> amount{};
+    const std::to_chars_result written = std::to_chars(amount.data(), amount.data() + amount.size(),
+                                                       total, std::chars_format::fixed, 2);
+    writeText(console, std::string_view(amount.data(),
+                                        static_cast<std::size_t>(written.ptr - amount.data())));
+    writeText(console, "\n\n");
 }

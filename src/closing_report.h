@@ -1,5 +1,7 @@
 #pragma once
 
-// Writes the final retail value of all products sold to standard output, in
-// dollars with exactly two decimals.
-void writeClosingReport(float totalRetailValue);
+#include "console.h"
+
+// Writes the closing report: the final total in dollars with two decimals,
+// through the console, which main flushes.
+void writeClosingReport(Console& console, float totalRetailValue);

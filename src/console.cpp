@@ -1,7 +1,6 @@
 #include "console.h"
 
 #include <algorithm>
-#include <iostream>
 #include <limits>
 #include <string>
 
@@ -138,14 +137,8 @@ void decideEncoding(Console& console)
 // Refills the read-ahead with what one read of standard input gives. The
 // read may wait for the operator, so everything written so far is flushed
 // first: every prompt is on the screen while the program waits. Kept out of
-// line so that the per-byte path of nextByte stays small enough to inline;
-// each compiler has its own word for that.
-#if defined(__GNUC__)
-[[gnu::noinline]]
-#elif defined(_MSC_VER)
-__declspec(noinline)
-#endif
-bool refill(Console& console)
+// line so that the per-byte path of nextByte stays small enough to inline.
+outOfLine bool refill(Console& console)
 {
     ReadAhead& input = console.input;
     if (input.ended) {
@@ -186,22 +179,17 @@ int nextByte(Console& console)
     return Traits::to_int_type(input.bytes[input.next++]);
 }
 
-void handOver(WriteBehind& output)
+constexpr std::string_view closeWindowPrompt = "Press any key to close this window.";
+
+void handOver(Console& console, std::string_view bytes)
 {
-    std::cout.write(output.bytes.data(), static_cast<std::streamsize>(output.used));
-    output.used = 0;
+    WriteBehind& output = console.output;
+    if (!bytes.empty() && !output.failed) {
+        output.failed = !console.sink(bytes.data(), bytes.size());
+    }
 }
 
 } // namespace
-
-Console openConsole()
-{
-    // Standard input is read by the system's own call (readStandardInput),
-    // so the standard streams write only. Unsynchronised from C stdio,
-    // standard output takes the console's large pieces as they are.
-    std::ios::sync_with_stdio(false);
-    return Console{};
-}
 
 ReadOutcome readInteger(Console& console, std::int32_t& value)
 {
@@ -238,6 +226,9 @@ ReadOutcome readInteger(Console& console, std::int32_t& value)
             readable = false;
         }
     }
+    if (byte == eof && inputFailed(console)) {
+        return ReadOutcome::endOfInput; // cut off: 35 may have been read as 3
+    }
     if (!readable || !hasDigits) {
         return ReadOutcome::unreadable;
     }
@@ -250,19 +241,35 @@ bool inputFailed(const Console& console)
     return console.input.failed;
 }
 
-void writeText(Console& console, std::string_view text)
+void writeAround(Console& console, std::string_view text)
 {
     WriteBehind& output = console.output;
-    if (text.size() > output.bytes.size() - output.used) {
-        handOver(output);
+    flushConsole(console);
+    if (text.size() > output.bytes.size()) {
+        handOver(console, text);
+        return;
     }
-    std::copy(text.begin(), text.end(),
-              output.bytes.begin() + static_cast<std::ptrdiff_t>(output.used));
-    output.used += text.size();
+    std::copy(text.begin(), text.end(), output.bytes.begin());
+    output.used = text.size();
 }
 
 void flushConsole(Console& console)
 {
-    handOver(console.output);
-    std::cout.flush();
+    WriteBehind& output = console.output;
+    handOver(console, {output.bytes.data(), output.used});
+    output.used = 0;
+}
+
+bool outputFailed(const Console& console)
+{
+    return console.output.failed;
+}
+
+void holdOwnWindowOpen(Console& console)
+{
+    if (ownsItsWindow()) {
+        writeText(console, closeWindowPrompt);
+        flushConsole(console);
+        waitForKeyPress();
+    }
 }

@@ -1,11 +1,26 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "system_console.h"
+
+// The per-byte and per-text paths are copied in line wherever they are
+// called, the rare paths kept out of them; compilers choose otherwise for a
+// function called from several places, and each has its own word for it.
+#if defined(__GNUC__)
+#define alwaysInline [[gnu::always_inline]] inline
+#define outOfLine [[gnu::noinline]]
+#elif defined(_MSC_VER)
+#define alwaysInline __forceinline
+#define outOfLine __declspec(noinline)
+#else
+#define alwaysInline inline
+#define outOfLine
+#endif
 
 inline constexpr std::size_t consoleBufferSize = std::size_t{64} * 1024;
 
@@ -28,8 +43,10 @@ struct ReadAhead {
     bool failed = false; // because a read failed
 };
 
-// Where the console's input comes from, read as readStandardInput reads it.
+// Where the console's input comes from, read as readStandardInput reads it,
+// and where its output goes, written as writeStandardOutput writes it.
 using InputSource = std::ptrdiff_t (*)(char* bytes, std::size_t size);
+using OutputSink = bool (*)(const char* bytes, std::size_t size);
 
 // What the program has written but not yet handed to standard output:
 // bytes[0, used). A file of sales piped in makes some hundred bytes of output
@@ -37,20 +54,18 @@ using InputSource = std::ptrdiff_t (*)(char* bytes, std::size_t size);
 struct WriteBehind {
     std::array<char, consoleBufferSize> bytes{};
     std::size_t used = 0;
+    bool failed = false; // a write failed: nothing more is written
 };
 
 // The operator's console: both buffers, flushed just before the program has
 // to wait for input, so a prompt is on the screen whenever it waits, and
-// never flushed otherwise.
+// never flushed otherwise. All the program writes goes through it.
 struct Console {
     ReadAhead input;
     WriteBehind output;
     InputSource source = readStandardInput;
+    OutputSink sink = writeStandardOutput;
 };
-
-// Takes over the standard streams for the console and returns it empty. Call
-// it before any other input or output.
-Console openConsole();
 
 // What one read from standard input gave.
 enum class ReadOutcome { number, unreadable, endOfInput };
@@ -59,16 +74,38 @@ enum class ReadOutcome { number, unreadable, endOfInput };
 // number when it is an optional sign followed by decimal digits and its value
 // fits in 32 bits; it is then stored in value. Any other token is unreadable
 // and is consumed whole, however long. On unreadable or end of input, value is
-// left as it was. A failed read ends the input too, and is remembered.
+// left as it was. A failed read ends the input too, and is remembered; the
+// token it cut off may not be whole, so it counts for nothing.
 ReadOutcome readInteger(Console& console, std::int32_t& value);
 
 // True once a read of standard input has failed: the input ended early, and
 // what was booked may not be the whole day.
 bool inputFailed(const Console& console);
 
-// Gathers a text for standard output. No text may be longer than the buffer;
-// the program's own are a few dozen bytes.
-void writeText(Console& console, std::string_view text);
+// Gathers a text for standard output; one longer than the buffer goes out
+// at once. In the header, so that the dialogue's three texts a sale are
+// copied in line; writeAround is the rare rest.
+outOfLine void writeAround(Console& console, std::string_view text);
+alwaysInline void writeText(Console& console, std::string_view text)
+{
+    WriteBehind& output = console.output;
+    if (text.size() > output.bytes.size() - output.used) {
+        writeAround(console, text);
+        return;
+    }
+    std::copy(text.begin(), text.end(),
+              output.bytes.begin() + static_cast<std::ptrdiff_t>(output.used));
+    output.used += text.size();
+}
 
-// Writes out everything gathered and flushes standard output.
+// Writes out everything gathered.
 void flushConsole(Console& console);
+
+// True once a write to standard output has failed: what was written may not
+// all have arrived.
+bool outputFailed(const Console& console);
+
+// Where the program has a window of its own (on Windows, started from
+// Explorer or a shortcut), asks for a key press and waits for it, so that the
+// operator can read the total before the window closes. Call it last.
+void holdOwnWindowOpen(Console& console);

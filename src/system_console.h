@@ -18,12 +18,18 @@ inline constexpr bool ctrlZEndsInput = false;
 // translation. Waits until there is at least one, also when standard input
 // was left non-blocking, and retries an interrupted read. Returns how many
 // bytes it read, 0 at the end of input, -1 when the read failed (a device
-// error, a directory, no standard input at all). The standard streams
-// cannot tell the last two apart.
+// error, a directory, no standard input at all, a terminal that hung up).
+// The standard streams cannot tell the last two apart.
 std::ptrdiff_t readStandardInput(char* bytes, std::size_t size);
 
+// Writes all size bytes to standard output, on Windows each newline as CR LF.
+// Waits when standard output was left non-blocking and is full, and retries
+// an interrupted write. False when a write failed (a full disk, say).
+bool writeStandardOutput(const char* bytes, std::size_t size);
+
 // On Windows, a console program started from Explorer or a shortcut gets a
-// window of its own that closes the moment the program ends. There, this asks
-// for a key press and waits for it, so the operator can read the total; in
-// every other setting it does nothing. Call it after the closing report.
-void holdOwnWindowOpen();
+// window of its own that closes the moment the program ends: then this is
+// true, and waitForKeyPress waits for a key. In every other setting it is
+// false.
+bool ownsItsWindow();
+void waitForKeyPress();

@@ -1,20 +1,21 @@
 #include "closing_report.h"
 
+#include "captured_output.h"
+
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
 #include <string>
 
 namespace {
 
 std::string reportFor(float totalRetailValue)
 {
-    std::ostringstream captured;
-    std::streambuf* const console = std::cout.rdbuf(captured.rdbuf());
-    writeClosingReport(totalRetailValue);
-    std::cout.rdbuf(console);
-    return captured.str();
+    capturedOutput.clear();
+    Console console;
+    console.sink = captureOutput;
+    writeClosingReport(console, totalRetailValue);
+    flushConsole(console);
+    return capturedOutput;
 }
 
 struct ReportCase {
@@ -31,15 +32,19 @@ TEST_P(ClosingReport, WritesTheTotalWithTwoDecimals)
                   "\n\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Totals, ClosingReport,
-                         testing::Values(ReportCase{0.0F, "0.00"}, ReportCase{4.5F, "4.50"},
-                                         // Three units of product 1: slightly above 8.94.
-                                         ReportCase{0x1.1e147cp+3F, "8.94"},
-                                         ReportCase{-2.98F, "-2.98"},
-                                         ReportCase{-0x1p-21F, "-0.00"},
-                                         ReportCase{0x1p-21F, "0.00"},
-                                         ReportCase{0x1.3f5c28p+36F, "85727543296.00"},
-                                         // Never an exponent, however large.
-                                         ReportCase{1e20F, "100000002004087734272.00"}));
+INSTANTIATE_TEST_SUITE_P(
+    Totals, ClosingReport,
+    testing::Values(ReportCase{0.0F, "0.00"}, ReportCase{4.5F, "4.50"},
+                    // Three units of product 1: slightly above 8.94.
+                    ReportCase{0x1.1e147cp+3F, "8.94"}, ReportCase{-2.98F, "-2.98"},
+                    ReportCase{-0x1p-21F, "-0.00"}, ReportCase{0x1p-21F, "0.00"},
+                    ReportCase{0x1.3f5c28p+36F, "85727543296.00"},
+                    // Halfway between two cents, as a double: to even.
+                    ReportCase{0.125F, "0.12"}, ReportCase{0.375F, "0.38"},
+                    // The largest total a float holds.
+                    ReportCase{0x1.fffffep+127F, "34028234663852885981170418348451692544"
+                                                 "0.00"},
+                    // Never an exponent, however large.
+                    ReportCase{1e20F, "100000002004087734272.00"}));
 
 } // namespace

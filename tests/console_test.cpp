@@ -1,12 +1,12 @@
 #include "console.h"
 
+#include "captured_output.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -40,27 +40,27 @@ TEST_P(WriteBehindBoundary, HandsOverEveryByteInOrder)
     const std::string gathered = patterned(GetParam().gathered, 'a');
     const std::string next = patterned(GetParam().next, 'A');
 
-    std::ostringstream captured;
-    std::streambuf* const console_out = std::cout.rdbuf(captured.rdbuf());
+    capturedOutput.clear();
     Console console;
+    console.sink = captureOutput;
     writeText(console, gathered);
     writeText(console, next);
     writeText(console, "!");
     flushConsole(console);
-    std::cout.rdbuf(console_out);
 
-    EXPECT_TRUE(captured.str() == gathered + next + "!")
-        << "output of " << captured.str().size() << " bytes differs";
+    EXPECT_TRUE(capturedOutput == gathered + next + "!")
+        << "output of " << capturedOutput.size() << " bytes differs";
 }
 
 constexpr std::size_t size = consoleBufferSize;
 
 // The next text ends one byte short of the buffer's end, on it, and one and
-// two bytes past it; then texts as long as the buffer itself.
+// two bytes past it; then texts as long as the buffer itself, and longer.
 INSTANTIATE_TEST_SUITE_P(AroundTheEnd, WriteBehindBoundary,
                          testing::Values(Writes{size - 4, 3}, Writes{size - 3, 3},
                                          Writes{size - 2, 3}, Writes{size - 1, 3}, Writes{0, size},
-                                         Writes{1, size}, Writes{size, size}));
+                                         Writes{1, size}, Writes{size, size},
+                                         Writes{5, 2 * size + 7}));
 
 // Standard input handed over `piece` bytes a read, as a pipe may, so reads
 // end inside marks and UTF-16 characters; then the end, or a failed read.
@@ -154,13 +154,23 @@ INSTANTIATE_TEST_SUITE_P(Encodings, ReadInPieces,
                                                  "5"sv,
                                                  "2 ? "}));
 
+// A failed read ends the input, and the token it cut off counts for nothing:
+// 35 cut after its 3 is not 3. A token ended by white space is whole.
 TEST(ReadFailure, EndsTheInputAndIsRemembered)
 {
-    EXPECT_EQ(tokensOf({"1 3 4", 2, true}), "1 3 4 !");
+    EXPECT_EQ(tokensOf({"1 3 4", 2, true}), "1 3 !");
+    EXPECT_EQ(tokensOf({"1 3 4 ", 2, true}), "1 3 4 !");
+    EXPECT_EQ(tokensOf({"1 3", 7, true}), "1 !");
     EXPECT_EQ(tokensOf({"\xFF\xFE"
                         "1\0 \0"sv,
                         3, true}),
               "1 !");
+    EXPECT_EQ(tokensOf({"\xFF\xFE"
+                        "3\0 \0-\0"
+                        "1\0"
+                        "8\0"sv,
+                        3, true}),
+              "3 !");
     EXPECT_EQ(tokensOf({"1 3 4", 2, false}), "1 3 4 ");
 }
 

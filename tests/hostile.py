@@ -12,6 +12,14 @@ nonblocking_input  standard input a pipe left non-blocking, with a pause in
               the whole day's
 terminal_gone a terminal as standard input that goes away mid-day (its
               reads fail): the report of what was booked, and status 1
+terminal_gone_mid_token  the same right after a token without its end: the
+              token is not booked
+terminal_hung_up  the same with SIGHUP ignored, the terminal hung up while
+              the program is stopped: its next read returns nothing
+nonblocking_output  standard output a pipe left non-blocking and read late:
+              nothing is lost
+terminal_nonblocking  standard input and output a terminal left
+              non-blocking, paused with Ctrl-S: nothing is lost
 random_bytes  random bytes, NUL and CR LF among them, give nothing but the
               program's own texts, closed by one closing report
 report_unwritten  standard output, a file, has room for the dialogue's text
@@ -23,12 +31,15 @@ import os
 import random
 import re
 import resource
+import select
 import signal
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
+import tty
 
 from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
                            SHORT, command_line, report)
@@ -112,30 +123,143 @@ def nonblocking_input(command, encode):
                           + report("17.92")))
 
 
-def terminal_gone(command, encode):
-    """The program reads a terminal of which it is not the controlling
-    process, so nothing sends it a signal when the terminal goes: its next
-    read fails (EIO)."""
+def on_terminal(command, encode, typed, booked, gone, total):
+    """The program at a terminal of which it is not the controlling process,
+    so nothing signals it when the terminal goes, with its output to a file:
+    typed is typed, and once the output shows booked, gone(proc, terminal)
+    takes the terminal away. The report must show total."""
     terminal, program_side = os.openpty()
-    first_sale = encode(LONG + SHORT + "\n" + LONG + SHORT)
+    if b"\n" not in typed:  # a token without its end, handed over at once
+        tty.setraw(program_side)
+    booked = encode(booked)
     with tempfile.TemporaryFile() as out:
         proc = subprocess.Popen(command, stdin=program_side, stdout=out, stderr=subprocess.PIPE,
                                 start_new_session=True)
         os.close(program_side)
-        os.write(terminal, b"1 3\n")
+        os.write(terminal, typed)
         deadline = time.monotonic() + 20
-        while os.pread(out.fileno(), len(first_sale), 0) != first_sale:
+        while os.pread(out.fileno(), len(booked), 0) != booked:
             if time.monotonic() > deadline:
-                sys.exit("the first sale was never booked")
+                sys.exit("the output never showed %r" % booked)
             time.sleep(0.05)
-        os.close(terminal)
-        status = proc.wait(20)
+        time.sleep(0.2)  # the program is waiting in its next read
+        gone(proc, terminal)
+        exit_status = proc.wait(20)
         errors = proc.stderr.read()
         out.seek(0)
         output = out.read()
-    if status != 1 or errors:
-        sys.exit("exit status %d, standard error %r" % (status, errors[:200]))
-    expect(output, first_sale + encode(report("8.94")))
+    if exit_status != 1 or errors:
+        sys.exit("exit status %d, standard error %r" % (exit_status, errors[:200]))
+    expect(output, booked + encode(report(total)))
+
+
+def terminal_gone(command, encode):
+    """The terminal goes while the program waits: its read fails (EIO)."""
+    on_terminal(command, encode, b"1 3\n", LONG + SHORT + "\n" + LONG + SHORT,
+                lambda proc, terminal: os.close(terminal), "8.94")
+
+
+def terminal_gone_mid_token(command, encode):
+    """The read fails right after "3": whether 3 or 35 was meant, it is not
+    booked; the sale before it is."""
+    on_terminal(command, encode, b"2 1 1 3", LONG + SHORT + "\n" + LONG + SHORT,
+                lambda proc, terminal: os.close(terminal), "4.50")
+
+
+def terminal_hung_up(command, encode):
+    """SIGHUP ignored, as under nohup, and the terminal hangs up while the
+    program is busy elsewhere: blocked writing to a full pipe. Its next read
+    then returns nothing, which is no Ctrl-D. (Stopped in a read, it is
+    failed with EIO when continued, as terminal_gone's.)"""
+    terminal, program_side = os.openpty()
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(command, stdin=program_side, stdout=write_end,
+                            stderr=subprocess.DEVNULL, start_new_session=True,
+                            preexec_fn=lambda: signal.signal(signal.SIGHUP, signal.SIG_IGN))
+    os.close(program_side)
+    first_sale = encode(LONG + SHORT + "\n" + LONG + SHORT)
+    os.write(terminal, b"1 3\n")
+    arrived = b""
+    while len(arrived) < len(first_sale):  # then it waits for the next sale
+        piece = os.read(read_end, len(first_sale) - len(arrived))
+        arrived += piece
+        if not piece:
+            break
+    expect(arrived, first_sale)
+    os.set_blocking(write_end, False)
+    filler = 0
+    for piece in [4096, 1]:  # to the last byte
+        try:
+            while True:
+                filler += os.write(write_end, b"#" * piece)
+        except BlockingIOError:
+            pass
+    os.set_blocking(write_end, True)  # the flag is the program's too
+    os.close(write_end)
+    os.write(terminal, b"4 2\n")
+    deadline = time.monotonic() + 20
+    with open("/proc/%d/wchan" % proc.pid) as waiting:  # booked, and writing its prompts
+        while "pipe_write" not in waiting.read() and time.monotonic() < deadline:
+            time.sleep(0.05)
+            waiting.seek(0)
+    if "pipe_write" not in open("/proc/%d/wchan" % proc.pid).read():
+        sys.exit("the program never blocked writing its prompts")
+    os.close(terminal)
+    with os.fdopen(read_end, "rb") as pipe:
+        output = pipe.read()[filler:]
+    if proc.wait(20) != 1:
+        sys.exit("exit status %d" % proc.returncode)
+    expect(output, encode("\n" + LONG + SHORT + report("17.92")))
+
+
+def nonblocking_output(command, encode):
+    """Standard output a pipe left non-blocking and read only after a pause,
+    when the program has filled it many times over: nothing is lost."""
+    sales = 3000
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    with tempfile.TemporaryFile() as day:
+        day.write(b"2 1\n" * sales + b"-1\n")  # 4.50: exact in any sum
+        day.seek(0)
+        proc = subprocess.Popen(command, stdin=day, stdout=write_end, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    time.sleep(1)
+    with os.fdopen(read_end, "rb") as pipe:
+        output = pipe.read()
+    if proc.wait(20) != 0:
+        sys.exit("exit status %d" % proc.returncode)
+    expect(output, encode((LONG + SHORT + "\n") * sales + LONG + SHORT + report("13500.00")))
+
+
+def terminal_nonblocking(command, encode):
+    """A terminal left non-blocking, as a program that crashed may leave it,
+    and paused with Ctrl-S while the day is typed: after Ctrl-Q every prompt
+    and the report arrive."""
+    sales = 200
+    terminal, program_side = os.openpty()
+    modes = termios.tcgetattr(program_side)
+    modes[0] |= termios.IXON
+    modes[1] &= ~termios.OPOST  # newlines as the program writes them
+    modes[3] &= ~termios.ECHO
+    termios.tcsetattr(program_side, termios.TCSANOW, modes)
+    os.set_blocking(program_side, False)
+    proc = subprocess.Popen(command, stdin=program_side, stdout=program_side,
+                            stderr=subprocess.PIPE, start_new_session=True)
+    os.close(program_side)
+    os.write(terminal, b"\x13" + b"1 1\n" * sales + b"-1\n")
+    time.sleep(1)
+    os.write(terminal, b"\x11")
+    expected = encode((LONG + SHORT + "\n") * sales + LONG + SHORT + report("596.00"))
+    output, deadline = b"", time.monotonic() + 20
+    while not output.endswith(encode(REPORT_TAIL)) and time.monotonic() < deadline:
+        ready, _, _ = select.select([terminal], [], [], 0.5)
+        if ready:
+            output += os.read(terminal, 65536)
+    status = proc.wait(20)
+    os.close(terminal)
+    if status != 0:
+        sys.exit("exit status %d, standard error %r" % (status, proc.stderr.read()[:200]))
+    expect(output, expected)
 
 
 def random_bytes(command, encode):
@@ -169,13 +293,9 @@ def report_unwritten(command, encode):
 
 
 def main():
-    checks = {"long_token": long_token, "closed_input": closed_input,
-              "directory_input": directory_input, "nonblocking_input": nonblocking_input,
-              "terminal_gone": terminal_gone, "random_bytes": random_bytes,
-              "report_unwritten": report_unwritten}
     name = sys.argv.pop(1)
     command, encode = command_line()
-    checks[name](command, encode)
+    globals()[name](command, encode)
     print("%s: 1 passed, 0 failed" % name)
 
 
