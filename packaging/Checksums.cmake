@@ -9,8 +9,11 @@ set(sums "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS")
 include("${CMAKE_CURRENT_LIST_DIR}/ThisRun.cmake")
 set(made "${this_run}/made")
 
+include("${CMAKE_CURRENT_LIST_DIR}/Record.cmake")
+
 if(NOT DEFINED CPACK_PACKAGE_FILES) # before the generator
   file(REMOVE "${sums}" "${made}/${CPACK_GENERATOR}")
+  sales_tally_write_record()
   return()
 endif()
 
@@ -40,7 +43,6 @@ foreach(generator IN LISTS CPACK_SALES_TALLY_GENERATORS)
   list(APPEND lines ${made_by_it})
 endforeach()
 
-include("${CMAKE_CURRENT_LIST_DIR}/Record.cmake")
 file(SHA256 "${record}" digest)
 list(APPEND lines "${record_name}  ${digest}")
 

@@ -2,8 +2,8 @@
 # configuring (Release.cmake): README.txt for Windows (CR LF) from
 # README.txt.in, and the manual page from sales_tally.1.in. What must stay
 # in step with the program is filled in here from its one home: the version,
-# the prices (src/price_list.h), the date of the last commit, and the .msi's
-# identity (sales_tally.wxs). The tests hold the rest of what they say to
+# the prices (src/price_list.h), the date of the last commit, the .msi's
+# identity (sales_tally.wxs), the licence and the signer. The tests hold the rest of what they say to
 # what the program does.
 set(wxs "${packaging}/sales_tally.wxs")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${wxs}"
@@ -41,7 +41,47 @@ foreach(price IN LISTS prices)
   list(APPEND man_rows "${product}\t$${price}")
 endforeach()
 
+# Who signs the Windows packages: the subject of the certificate given when
+# configuring, or, in a rebuild of a signed release, as its record says.
+include("${packaging}/Signer.cmake")
+set(SALES_TALLY_SIGNER "" CACHE STRING
+    "Who signs the Windows packages, as README.txt names it: SALES_TALLY_SIGN_CERT's subject")
+if(DEFINED SALES_TALLY_SIGN_CERT AND NOT SALES_TALLY_SIGN_CERT STREQUAL "")
+  sales_tally_signer(subject "${SALES_TALLY_SIGN_CERT}")
+  set(SALES_TALLY_SIGNER "${subject}" CACHE STRING "" FORCE)
+endif()
+if(NOT SALES_TALLY_SIGNER STREQUAL "")
+  set(signature_lines
+      "Signature. sales_tally.exe and the installer are signed, with a timestamp,"
+      "by the certificate whose subject is"
+      ""
+      "    ${SALES_TALLY_SIGNER}"
+      ""
+      "In PowerShell, Get-AuthenticodeSignature FILE | Format-List must show"
+      "Status Valid, that subject in SignerCertificate, and a"
+      "TimeStamperCertificate. An AppLocker or WDAC publisher rule on this"
+      "subject, with the product name Sales tally, admits this version and"
+      "later ones signed the same way.")
+else()
+  set(signature_lines
+      "Signature. This build is not signed: Windows shows no publisher for it,"
+      "and IT can admit it only by its hash (SHA256SUMS, or the file's own).")
+endif()
+# What the licence allows: LICENSE.txt (Licence.cmake).
+if(SALES_TALLY_LICENSE STREQUAL "")
+  set(licence_lines
+      "Licence. None has been granted yet: LICENSE.txt, beside the program,"
+      "says what that means. Ask the maintainer before copying the program to"
+      "more computers.")
+else()
+  set(licence_lines
+      "Licence. LICENSE.txt, beside the program, gives the terms on which it"
+      "may be used, copied and deployed (${SALES_TALLY_LICENSE}).")
+endif()
+
 # configure_file gives the template's own lines CR LF, not the lines it puts in.
+list(JOIN signature_lines "\r\n" SALES_TALLY_SIGNATURE_TEXT)
+list(JOIN licence_lines "\r\n" SALES_TALLY_LICENCE_TEXT)
 list(JOIN readme_rows "\r\n" SALES_TALLY_PRICE_ROWS)
 configure_file("${packaging}/README.txt.in" "${PROJECT_BINARY_DIR}/README.txt" @ONLY
                NEWLINE_STYLE CRLF)

@@ -94,6 +94,18 @@ function(sales_tally_sign_options out)
                         "SALES_TALLY_MAINTAINER and SALES_TALLY_URL when configuring, not the "
                         "placeholders")
   endif()
+  if(CPACK_SALES_TALLY_LICENSE STREQUAL "")
+    message(FATAL_ERROR "A signed release carries its owner's licence, without which nobody may "
+                        "deploy it: give SALES_TALLY_LICENSE and SALES_TALLY_LICENSE_FILE when "
+                        "configuring")
+  endif()
+  # README.txt names the signer, from the certificate given when configuring.
+  include("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/Signer.cmake")
+  sales_tally_signer(signer "${SALES_TALLY_SIGN_CERT}")
+  if(NOT signer STREQUAL CPACK_SALES_TALLY_SIGNER)
+    message(FATAL_ERROR "README.txt names \"${CPACK_SALES_TALLY_SIGNER}\" as the signer, and the "
+                        "certificate is \"${signer}\": give SALES_TALLY_SIGN_CERT when configuring")
+  endif()
   # A PKCS#11 URI separates its attributes with semicolons, which would split
   # it as a CMake list.
   string(REPLACE ";" "\\;" key "${SALES_TALLY_SIGN_KEY}")

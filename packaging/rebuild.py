@@ -110,8 +110,13 @@ def main():
            if not name.startswith("SALES_TALLY_SIGN") and name != "SOURCE_DATE_EPOCH"}
     if record["epoch_from"] == "SOURCE_DATE_EPOCH":
         env["SOURCE_DATE_EPOCH"] = record["epoch"]
+    settings = dict(record["settings"])
+    if record.get("license_text"):
+        settings["SALES_TALLY_LICENSE_FILE"] = os.path.join(work, "LICENSE")
+        with open(settings["SALES_TALLY_LICENSE_FILE"], "wb") as text:
+            text.write(record["license_text"].encode())
     run(["cmake", "--preset", record["preset"], "-B", build, "-DBUILD_TESTING=OFF"]
-        + ["-D%s=%s" % item for item in sorted(record["settings"].items())], cwd=source, env=env)
+        + ["-D%s=%s" % item for item in sorted(settings.items())], cwd=source, env=env)
     run(["cmake", "--build", build, "--config", "Release"], env=env)
     if record["signed"] == "yes":
         env["SALES_TALLY_SIGNATURES_FROM"] = published

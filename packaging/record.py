@@ -6,11 +6,14 @@ bytes (rebuild.py), the same bytes itself for the same release.
 
 NAME=VALUE are the source commit, the version, the epoch and where it came
 from, the preset, whether the packages are signed, and every release
-setting (CMake's cache variables, SALES_TALLY_...); TOOL, the path of each
-program that made the packages, recorded with its Debian package's version.
-Run by Checksums.cmake once the release is whole.
+setting (CMake's cache variables, SALES_TALLY_...; the licence file by its
+text); TOOL, the path of each program that made the packages, recorded with
+its Debian package's version. Written by Record.cmake before each generator,
+for the bills of materials (sbom.py), and listed in SHA256SUMS once the
+release is whole.
 """
 import json
+import os
 import sys
 
 from dpkg import tools
@@ -22,7 +25,10 @@ def main():
     record = {"settings": {}, "tools": tools(arguments[split + 1:])}
     for argument in arguments[:split]:
         name, _, value = argument.partition("=")
-        if name.startswith("SALES_TALLY_"):
+        if name == "SALES_TALLY_LICENSE_FILE":  # where it lies does not reach the packages
+            with open(value or os.devnull, "rb") as text:
+                record["license_text"] = text.read().decode()
+        elif name.startswith("SALES_TALLY_"):
             record["settings"][name] = value
         else:
             record[name] = value

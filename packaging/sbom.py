@@ -1,13 +1,16 @@
 """Writes a package's bill of materials, CycloneDX 1.6 JSON: the program,
-and each library the link map says was linked into it (linked.py), with
-the Debian package it came from, that package's version and a purl, all
-asked of this machine's dpkg, and its SPDX licence. The same bytes for the
-same build: no random serial number, the time the packages' epoch.
+with its licence, who supplies and made it (the maintainer, with the page)
+and the tools that made it; and each library the link map says was linked
+into it (linked.py), with the Debian package it came from, that package's
+version and a purl, all asked of this machine's dpkg, and its SPDX licence.
+The same bytes for the same build: no random serial number, the time the
+packages' epoch.
 
-    python3 sbom.py OUT.cdx.json LINK_MAP PROGRAM VERSION EPOCH
+    python3 sbom.py OUT.cdx.json LINK_MAP PROGRAM RECORD
 
 Run by cpack after each generator (Sbom.cmake), for each package it made;
-PROGRAM is the program as packed.
+PROGRAM is the program as packed, RECORD the release's record (record.py),
+which gives the version, the epoch, the release settings and the tools.
 """
 import datetime
 import hashlib
@@ -19,7 +22,24 @@ import urllib.parse
 from dpkg import packages_of, versions
 from linked import library_of, linked_files
 
-PROGRAM_LICENCE = {"license": {"name": "No licence granted: see the package's copyright"}}
+NO_LICENCE = {"license": {"name": "No licence granted: see LICENSE.txt, or the .deb's copyright"}}
+
+
+def organisation(maintainer, page):
+    """The maintainer, "Name <address>", as CycloneDX names a supplier."""
+    name, _, address = maintainer.partition(" <")
+    return {"name": name, "url": [page], "contact": [{"name": name, "email": address.rstrip(">")}]}
+
+
+def tools(made_with):
+    """The record's tools, "package version" each, as components: each
+    package once."""
+    packages = sorted({tool.split(" ", 1)[0]: tool.split(" ", 1)[1]
+                       for tool in made_with.values() if " (of no " not in tool}.items())
+    return [{"type": "application", "name": package, "version": version,
+             "purl": "pkg:deb/debian/%s@%s?distro=%s" % (package, urllib.parse.quote(version, safe=""),
+                                                        distro())}
+            for package, version in packages]
 
 
 def distro():
@@ -29,7 +49,10 @@ def distro():
 
 
 def main():
-    out, link_map, program, version, epoch = sys.argv[1:6]
+    out, link_map, program, record_file = sys.argv[1:5]
+    with open(record_file) as text:
+        record = json.load(text)
+    version, settings = record["version"], record["settings"]
     libraries = {}
     paths = sorted({path for path, _ in linked_files(link_map)})
     owners = packages_of(paths)
@@ -47,8 +70,11 @@ def main():
     for name, entry in sorted(libraries.items()):
         packages = sorted(entry["packages"])
         known = versions(packages)
+        # A package named with its architecture (libc6-dev:amd64) gives it
+        # as the purl's qualifier.
         purls = ["pkg:deb/debian/%s@%s?arch=%s&distro=%s"
-                 % (package, urllib.parse.quote(package_version, safe=""), arch, distro())
+                 % (package.split(":")[0], urllib.parse.quote(package_version, safe=""), arch,
+                    distro())
                  for package, (package_version, arch) in ((p, known[p]) for p in packages)]
         components.append({
             "type": "library",
@@ -63,7 +89,10 @@ def main():
         })
     with open(program, "rb") as packed:
         digest = hashlib.sha256(packed.read()).hexdigest()
-    when = datetime.datetime.fromtimestamp(int(epoch), datetime.timezone.utc)
+    when = datetime.datetime.fromtimestamp(int(record["epoch"]), datetime.timezone.utc)
+    maker = organisation(settings["SALES_TALLY_MAINTAINER"], settings["SALES_TALLY_URL"])
+    licence = ({"expression": settings["SALES_TALLY_LICENSE"]} if settings["SALES_TALLY_LICENSE"]
+               else NO_LICENCE)
     bom = {
         "bomFormat": "CycloneDX",
         "specVersion": "1.6",
@@ -71,12 +100,18 @@ def main():
         "metadata": {
             "timestamp": when.strftime("%Y-%m-%dT%H:%M:%SZ"),
             "lifecycles": [{"phase": "build"}],
+            "supplier": maker,
+            "manufacturer": maker,
+            "tools": {"components": tools(record["tools"])},
             "component": {
                 "type": "application",
                 "bom-ref": "sales_tally",
                 "name": "sales_tally",
                 "version": version,
-                "licenses": [PROGRAM_LICENCE],
+                "purl": "pkg:generic/sales_tally@%s" % urllib.parse.quote(version, safe=""),
+                "supplier": maker,
+                "manufacturer": maker,
+                "licenses": [licence],
                 "hashes": [{"alg": "SHA-256", "content": digest}],
                 "properties": [{"name": "sales_tally:file", "value": os.path.basename(program)}],
             },

@@ -113,7 +113,8 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     default = install_folder()
     folder = wine.unix_path(default)
     expect(msiexec(wine, "/i", msi, "/qn", "/norestart") == 0, "the install failed")
-    expect(sorted(os.listdir(folder)) == ["NOTICES.txt", "README.txt", "sales_tally.exe"],
+    expect(sorted(os.listdir(folder)) == ["LICENSE.txt", "NOTICES.txt", "README.txt",
+                                          "sales_tally.exe"],
            "installed: %s" % os.listdir(folder))
     expect(same_bytes(os.path.join(folder, "README.txt"),
                       os.path.join(release.build, "README.txt")),
@@ -164,6 +165,9 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     expect(not glob.glob(os.path.join(wine.drive_c, "**", "Sales tally.lnk"), recursive=True),
            "the shortcut is left after removal")
     expect(not entries(wine), "Programs and Features still lists %s" % entries(wine))
+    # Removed again: 1605, as README.txt's exit codes say.
+    expect(msiexec(wine, "/x", newer_code, "/qn", "/norestart") == 1605 % 256,
+           "removing a product that is not installed did not give 1605")
 
 
 def day_file(wine, readme_txt):

@@ -1,10 +1,15 @@
 """release.sbom: every package has its bill of materials beside it,
 PACKAGE.cdx.json, valid CycloneDX 1.6 by the strict validator of npm's
-@cyclonedx/cyclonedx-library (which .ci/run installs), naming this version,
-and listing as linked exactly the files the link map says were linked, each
-library with its Debian package, version, purl and licence."""
+@cyclonedx/cyclonedx-library (which .ci/run installs) and by Python's
+jsonschema against the 1.6 schema that library ships, naming this version,
+the program's purl and licence, the maintainer as supplier and manufacturer,
+the tools that made it (the compiler among them), and listing as linked
+exactly the files the link map says were linked, each library with its
+Debian package, version, purl (the architecture a qualifier) and licence."""
 import json
 import os
+import re
+import shutil
 import subprocess
 
 from common import expect, main, run
@@ -42,9 +47,15 @@ def check(release):
             bom = json.load(text)
         expect(bom["metadata"]["component"]["version"] == version,
                "%s names version %s" % (sbom, bom["metadata"]["component"]["version"]))
+        schema_errors(modules, sbom)
+        expect_maker_and_tools(release, sbom, bom)
         listed = []
         for component in bom["components"]:
             properties = [(p["name"], p["value"]) for p in component.get("properties", [])]
+            expect(re.fullmatch(r"pkg:deb/debian/[^/@:]+@[^?]+\?arch=[a-z0-9]+&distro=\S+",
+                                component.get("purl", "")),
+                   "%s: %s's purl is not a Debian package's, with its architecture a qualifier: "
+                   "%s" % (sbom, component["name"], component.get("purl")))
             expect(component.get("version") and component.get("purl", "").startswith("pkg:deb/")
                    and component.get("licenses") and ("sales_tally:debian-package" in dict(properties)),
                    "%s: %s lacks a version, purl, licence or package" % (sbom, component["name"]))
@@ -52,6 +63,54 @@ def check(release):
         expect(sorted(listed) == linked, "%s lists as linked what the link map does not say, or "
                "leaves out what it says:\nonly listed: %s\nonly linked: %s"
                % (sbom, sorted(set(listed) - set(linked)), sorted(set(linked) - set(listed))))
+
+
+def schema_errors(modules, sbom):
+    """The bill of materials held to CycloneDX 1.6's JSON schema a second
+    way: Python's jsonschema, with the schema files that npm's
+    @cyclonedx/cyclonedx-library ships (res/schema)."""
+    try:
+        import jsonschema  # pylint: disable=import-outside-toplevel
+    except ImportError:
+        expect(False, "this Python has no jsonschema: install Debian's python3-jsonschema, or "
+               "pip's jsonschema")
+    folder = os.path.join(modules, "@cyclonedx", "cyclonedx-library", "res", "schema")
+    store = {}
+    for name in os.listdir(folder):
+        if name.endswith(".schema.json"):
+            with open(os.path.join(folder, name)) as text:
+                store["http://cyclonedx.org/schema/" + name] = json.load(text)
+    schema = store["http://cyclonedx.org/schema/bom-1.6.SNAPSHOT.schema.json"]
+    resolver = jsonschema.RefResolver("http://cyclonedx.org/schema/bom-1.6.SNAPSHOT.schema.json",
+                                      schema, store=store)
+    validator = jsonschema.Draft7Validator(schema, resolver=resolver,
+                                           format_checker=jsonschema.FormatChecker())
+    with open(sbom) as text:
+        errors = sorted(validator.iter_errors(json.load(text)), key=str)
+    expect(not errors, "%s does not hold to the CycloneDX 1.6 schema: %s"
+           % (sbom, "; ".join("%s at %s" % (e.message, list(e.path)) for e in errors[:5])))
+
+
+def expect_maker_and_tools(release, sbom, bom):
+    """Who made the program, with what, under which licence."""
+    program = bom["metadata"]["component"]
+    publisher = release.cache("SALES_TALLY_MAINTAINER").split(" <")[0]
+    page = release.cache("SALES_TALLY_URL")
+    for role, entity in [("supplier", bom["metadata"].get("supplier")),
+                         ("manufacturer", program.get("manufacturer"))]:
+        expect(entity and entity["name"] == publisher and entity["url"] == [page],
+               "%s names the %s %s, not %s at %s" % (sbom, role, entity, publisher, page))
+    expect(program.get("purl") == "pkg:generic/sales_tally@" + program["version"],
+           "%s gives the program the purl %s" % (sbom, program.get("purl")))
+    licence, _ = release.licence()
+    given = program["licenses"][0].get("expression")
+    expect(given == licence or (given is None and licence.startswith("LicenseRef-no-licence")),
+           "%s gives the program the licence %s, not %s" % (sbom, program["licenses"], licence))
+    tools = {tool["name"] for tool in bom["metadata"]["tools"]["components"]}
+    compiler = release.cpack_setting("CPACK_SALES_TALLY_BUILD_TOOLS").split(";")[0]
+    compiler = run(["dpkg-query", "-S", os.path.realpath(shutil.which(compiler) or compiler)])
+    for package in [compiler.decode().split(":")[0], "cmake"]:
+        expect(package in tools, "%s names no tool %s among %s" % (sbom, package, sorted(tools)))
 
 
 if __name__ == "__main__":

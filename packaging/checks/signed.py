@@ -2,15 +2,16 @@
 (timestamp_server.py), the release signed with a throwaway certificate from
 a key file, and from a PKCS#11 token (SoftHSM2) past a server that is down
 and one that hangs: the exe is signed once a release and is the same in the
-zip and the .msi; the signatures and their timestamps verify; the secret is
-on no command line; the record says it is signed; the published signatures
-rebuild the same packages. A signing that cannot finish (no timestamp
-server, one that never answers, one that fails after the exe, into a folder
-that held a whole release), one whose timestamp does not verify (a token for
-other data, an authority nobody trusts), and a signed release with the
-placeholder contact, each stop the release, and no SHA256SUMS vouches for
-it. The build's own signing settings play no part: each release here signs
-as it says."""
+zip and the .msi; the signatures and their timestamps verify, and carry the
+program's name and page; the secret is on no command line; the record says
+it is signed; the published signatures rebuild the same packages. A signing
+that cannot finish (no timestamp server, one that never answers, one that
+fails after the exe, into a folder that held a whole release), one whose
+timestamp does not verify (a token for other data, an authority nobody
+trusts), and a signed release with the placeholder contact, without a
+licence, or by another signer than README.txt names, each stop the release,
+and no SHA256SUMS vouches for it. The build's own signing settings play no
+part: each release here signs as it says."""
 import glob
 import json
 import os
@@ -39,10 +40,13 @@ def check(release):
                       % (log, shutil.which("osslsigncode")))
     os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
     path = wrappers + os.pathsep + os.environ["PATH"]
-    # A signed release names a real contact; the build's own may be the
-    # placeholder or a maintainer's.
+    # A signed release names a real contact, its licence and, as README.txt
+    # does, its signer; the build's own may be the placeholders or a
+    # maintainer's.
     contact = {"CPACK_SALES_TALLY_CONTACT": "Shop IT <security@shop.test>",
-               "CPACK_SALES_TALLY_URL": "https://shop.test/sales_tally"}
+               "CPACK_SALES_TALLY_URL": "https://shop.test/sales_tally",
+               "CPACK_SALES_TALLY_LICENSE": "LicenseRef-Shop-Test",
+               "CPACK_SALES_TALLY_SIGNER": "CN=sales_tally test"}
     config = release.config("contact", contact)
     with TimestampServer(os.path.join(scratch, "tsa")) as tsa:
         # What every signature made or attached here must verify against.
@@ -86,11 +90,16 @@ def check(release):
         # A signing that cannot finish, or whose signature does not verify,
         # stops the release, and SHA256SUMS vouches for none of it; nor for
         # one into a folder that held a whole release before.
-        placeholder = release.config("placeholder", {
-            "CPACK_SALES_TALLY_CONTACT": "sales_tally maintainers <maintainers@example.org>"})
+        placeholder = release.config("placeholder", dict(
+            contact, CPACK_SALES_TALLY_CONTACT="sales_tally maintainers <maintainers@example.org>"))
+        unlicensed = release.config("unlicensed", dict(contact, CPACK_SALES_TALLY_LICENSE=""))
+        other_signer = release.config("other-signer", dict(contact,
+                                                           CPACK_SALES_TALLY_SIGNER="CN=Someone"))
+        good = dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good"))
         for name, cpack_config, settings, said in [
-                ("placeholder-contact", placeholder,
-                 dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")), "placeholders"),
+                ("placeholder-contact", placeholder, good, "placeholders"),
+                ("no-licence", unlicensed, good, "carries its owner's licence"),
+                ("another-signer", other_signer, good, "as the signer"),
                 ("no-timestamp", config, {}, "needs a timestamp"),
                 ("silent-server", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
                                        SALES_TALLY_SIGN_TIMEOUT="5"), "could not sign"),
@@ -160,8 +169,10 @@ def sign(release, config, name, cert, tsa, secret, settings):
         report = run(["osslsigncode", "verify", "-CAfile", cert, "-TSA-CAfile", tsa.certificate,
                       "-in", signed]).decode()
         for line in ["Timestamp Server Signature verification: ok", "Signature verification: ok",
-                     "Message digest algorithm: SHA256"]:
-            expect(line in report.splitlines(), "%s: %s does not verify (%r):\n%s"
+                     "Message digest algorithm: SHA256", "Text description: Sales tally",
+                     "URL description: https://shop.test/sales_tally"]:
+            expect(line in [said.strip() for said in report.splitlines()],
+                   "%s: %s does not verify (%r):\n%s"
                    % (name, signed, line, report))
     with open(glob.glob(os.path.join(out, "*.release.json"))[0]) as record:
         recorded = json.load(record)

@@ -1,6 +1,8 @@
 """release.zip: the zip's files; the exe's mitigations, manifest, version
 resource and icon, and that the committed icon is what draw_icon.py draws;
-README.txt and NOTICES.txt as Windows reads them, and in NOTICES.txt the
+README.txt, NOTICES.txt and LICENSE.txt as Windows reads them, the
+licence's text in LICENSE.txt, the signer and licence in README.txt, and in
+NOTICES.txt the
 notices of everything the link map says was linked; the exe tallies a
 session under Wine."""
 import os
@@ -15,7 +17,7 @@ from linked import required_notices
 def check(release):
     folder = unpack_zip(release.the_one(".zip"), os.path.join(release.scratch, "unpacked"))
     files = sorted(os.listdir(folder))
-    expect(files == ["NOTICES.txt", "README.txt", "sales_tally.exe"],
+    expect(files == ["LICENSE.txt", "NOTICES.txt", "README.txt", "sales_tally.exe"],
            "the zip's folder holds %s" % files)
     exe = os.path.join(folder, "sales_tally.exe")
     expect(os.path.getsize(exe) <= 1 << 20, "the exe is over 1 MiB")
@@ -38,13 +40,29 @@ def check(release):
     run([sys.executable, os.path.join(ROOT, "packaging", "draw_icon.py"), drawn])
     expect(same_bytes(drawn, os.path.join(ROOT, "packaging", "sales_tally.ico")),
            "packaging/sales_tally.ico is not what draw_icon.py draws")
-    for name in ["README.txt", "NOTICES.txt"]:
+    for name in ["README.txt", "NOTICES.txt", "LICENSE.txt"]:
         with open(os.path.join(folder, name), "rb") as text:
             lines = text.read().split(b"\n")[:-1]
         expect(all(line.endswith(b"\r") for line in lines), name + " has a line end that is not CR LF")
         expect(name != "README.txt" or not any(
             re.search(rb"`|^#|\]\(|\*\*|apt-get|Debian|cmake|\.md\b|\.deb", line) for line in lines),
             name + " has Markdown, or what is not for Windows")
+    # The owner's licence, and who signed, as README.txt says to IT.
+    licence, text = release.licence()
+    with open(os.path.join(folder, "LICENSE.txt"), "rb") as shipped:
+        expect(shipped.read().decode() == text.replace("\n", "\r\n"),
+               "LICENSE.txt is not the text of the licence %s" % licence)
+    with open(os.path.join(folder, "README.txt"), "rb") as readme:
+        readme_txt = readme.read().decode().replace("\r\n", "\n")
+    certificate = release.cache("SALES_TALLY_SIGN_CERT", missing="")
+    signer = "This build is not signed"
+    if certificate:
+        subject = run(["openssl", "x509", "-in", certificate, "-noout", "-subject", "-nameopt",
+                       "RFC2253"]).decode().strip().replace("subject=", "", 1)
+        signer = "\n    %s\n" % re.sub(r"(?<!\\),(?=[A-Za-z]+=)", ", ", subject)
+    expect(signer in readme_txt, "README.txt does not name the signer: %r" % signer)
+    expect(licence.startswith("LicenseRef-no-licence") or "(%s)" % licence in readme_txt,
+           "README.txt does not name the licence %s" % licence)
     # What the link map says was linked decides which notices must be there.
     required, unknown = required_notices(release.cpack_setting("CPACK_SALES_TALLY_LINK_MAP"))
     expect(not unknown, "linked, and packaging/linked.py knows no library or notice of: %s"

@@ -1,0 +1,36 @@
+# The Linux release (Release.cmake): a .deb and a .tar.gz with the program,
+# its manual page, changelog and copyright (Licence.cmake).
+
+# Writes source, compressed as Debian wants its documentation: gzip -9, no
+# name or time in the header.
+function(sales_tally_gzip source output)
+  # CMake leaves the time out when SOURCE_DATE_EPOCH is set.
+  sales_tally_callers_epoch(callers_epoch)
+  set(ENV{SOURCE_DATE_EPOCH} 0)
+  file(ARCHIVE_CREATE OUTPUT "${output}" PATHS "${source}" FORMAT raw
+       COMPRESSION GZip COMPRESSION_LEVEL 9)
+  set(ENV{SOURCE_DATE_EPOCH} "${callers_epoch}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
+endfunction()
+
+install(TARGETS sales_tally)
+sales_tally_gzip("${PROJECT_BINARY_DIR}/sales_tally.1" "${PROJECT_BINARY_DIR}/sales_tally.1.gz")
+install(FILES "${PROJECT_BINARY_DIR}/sales_tally.1.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+
+file(STRINGS "${packaging}/changelog.in" newest LIMIT_COUNT 1)
+if(NOT newest MATCHES "^sales-tally \\(${PROJECT_VERSION}\\) ")
+  message(FATAL_ERROR "packaging/changelog.in has no entry for version ${PROJECT_VERSION} on top")
+endif()
+configure_file("${packaging}/changelog.in" changelog @ONLY)
+sales_tally_gzip("${PROJECT_BINARY_DIR}/changelog" "${PROJECT_BINARY_DIR}/changelog.gz")
+# Named after the Debian package, which cannot take an underscore.
+set(docdir "${CMAKE_INSTALL_DATAROOTDIR}/doc/sales-tally")
+install(FILES "${PROJECT_BINARY_DIR}/changelog.gz" "${PROJECT_BINARY_DIR}/copyright"
+        DESTINATION "${docdir}")
+
+set(CPACK_GENERATOR DEB TGZ)
+set(CPACK_DEBIAN_PACKAGE_NAME sales-tally)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SALES_TALLY_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
