@@ -1,7 +1,7 @@
 """How far the printed total drifts from the exact sum of the prices, and how
 far it can.
 
-    python3 bench/precision.py [--days D]
+    python3 bench/precision.py [--days D] [--write README.md]
 
 First what the arithmetic guarantees: each sale's rounding of the
 single-precision total moves it by at most half a step between neighbouring
@@ -21,10 +21,14 @@ small step over and over. Compares the total printed with the exact sum in
 cents and prints a Markdown table: the count of sales, the median ordinary
 day's exact total, how many of those days came out a cent or more off, the
 largest drift among them, and the one-unit day's exact total and drift;
-then the prices it was measured with, a line the README quotes and its test
-holds to src/price_list.h.
+then what the table shows, in words, and the prices it was measured with.
+With --write, that block replaces the one between the markers in README.md,
+closed by a line that names the prices and a digest of the block:
+tests/guides.py (block_faults) fails a block whose prices are no longer
+the program's, or that was edited by hand.
 """
 import argparse
+import hashlib
 import math
 import os
 import random
@@ -32,12 +36,13 @@ import statistics
 import struct
 import subprocess
 import sys
+import textwrap
 from fractions import Fraction
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAM = os.path.join(ROOT, "build", "user", "sales_tally")
 sys.path.insert(0, os.path.join(ROOT, "tests"))
-from console_texts import prices  # the program's prices, read as the tests read them
+from program_facts import prices  # the program's prices, read as the tests read them
 
 COUNTS = [100, 200, 300, 500, 1_000, 10_000, 100_000, 1_000_000]
 MANY_DAYS_UP_TO = 1_000
@@ -76,6 +81,36 @@ def drift_of(sales):
     return exact, printed - exact
 
 
+BEGIN = "<!-- bench/precision.py --write README.md measures this block -->"
+END = "<!-- end of what bench/precision.py measures -->"
+
+
+def seal(text, prices_given):
+    """The line that closes a block: the prices it was measured with, and a
+    digest of the block and those prices."""
+    given = " ".join(prices_given)
+    digest = hashlib.sha256((text + given).encode()).hexdigest()
+    return "<!-- measured with the prices %s; sha256 %s -->" % (given, digest)
+
+
+def block_faults(guide_text, prices_now):
+    """What is wrong with a guide's measured block: missing, measured with
+    other prices than prices_now, or edited since it was measured."""
+    start, end = guide_text.find(BEGIN), guide_text.find(END)
+    if start < 0 or end < start:
+        return ["no block that bench/precision.py measured"]
+    lines = guide_text[start + len(BEGIN):end].strip("\n").split("\n")
+    text, sealed = "\n".join(lines[:-1]) + "\n", lines[-1]
+    measured_with = sealed.split("the prices ")[-1].split(";")[0].split()
+    again = "measure it again: python3 bench/precision.py --write README.md"
+    if measured_with != prices_now:
+        return ["the precision block was measured with the prices %s, the program's are %s: %s"
+                % (measured_with, prices_now, again)]
+    if sealed != seal(text, prices_now):
+        return ["the precision block was changed by hand since it was measured: " + again]
+    return []
+
+
 def dollars(cents, sign=""):
     return "%s$%s" % ("-" if cents < 0 else sign if cents else "", format(abs(cents) / 100, ",.2f"))
 
@@ -83,6 +118,7 @@ def dollars(cents, sign=""):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--days", type=int, default=1_000)
+    parser.add_argument("--write", metavar="README.md", help="replace the guide's measured block")
     args = parser.parse_args()
 
     print("Always right to the cent: " + ", ".join(
@@ -93,12 +129,14 @@ def main():
                    stdout=subprocess.DEVNULL)
     rows = [["sales", "ordinary day", "days a cent or more off", "worst drift", "one-unit day",
              "its drift"]]
+    rates = {}
     for count in COUNTS:
         rng = random.Random(count)
         days = args.days if count <= MANY_DAYS_UP_TO else 10
         measured = [drift_of([(rng.randint(1, 5), rng.randint(1, 10)) for _ in range(count)])
                     for _ in range(days)]
         off = sum(1 for _, drift in measured if drift != 0)
+        rates[count] = "once in %s" % format(round(days / off), ",") if off else "never"
         largest = max(abs(drift) for _, drift in measured)
         one_unit_total, one_unit_drift = drift_of([(1, 1)] * count)
         rows.append([format(count, ","), dollars(statistics.median(t for t, _ in measured)),
@@ -107,10 +145,37 @@ def main():
     # Padded, so that the table reads as well in plain text as in Markdown.
     widths = [max(len(row[column]) for row in rows) for column in range(len(rows[0]))]
     rows.insert(1, ["-" * (width - 1) + ":" for width in widths])
-    for row in rows:
-        print("| " + " | ".join(cell.rjust(width) for cell, width in zip(row, widths)) + " |")
+    table = ["| " + " | ".join(cell.rjust(width) for cell, width in zip(row, widths)) + " |"
+             for row in rows]
+    long_total, long_drift = drift_of([(1, 1)] * 200_000)
     listed = [dollars(cents) for _, cents in sorted(PRICE_CENTS.items())]
-    print("\nMeasured with the prices %s and %s." % (", ".join(listed[:-1]), listed[-1]))
+    paragraphs = [
+        "Past that, the cents are often still right but no longer certain. The table gives, for "
+        "days of each length, the median total of ordinary days (a random product, 1 to 10 "
+        "units, a sale: %s days up to %s sales, ten beyond), how many of them came out a cent "
+        "or more off and the worst drift among them; then a day of the same sale over and "
+        "over, one unit of product 1, and its drift."
+        % (format(args.days, ","), format(MANY_DAYS_UP_TO, ",")),
+        "\n".join(table),
+        "So an ordinary day of 200 sales was a cent off %s, of 300 sales %s, and from 500 "
+        "sales, or a total past about $10,000, almost always: by a few cents up to some "
+        "thousand sales, by dollars at ten thousand, and by hundreds to tens of thousands of "
+        "dollars once the total runs into millions. 200,000 sales of one unit of product 1, "
+        "%s in all, print $%.2f. For a long day, close the tally now and then (`-1`), start a "
+        "new one and add up the totals."
+        % (rates[200], rates[300], dollars(long_total), (long_total + long_drift) / 100),
+        "Measured with the prices %s and %s." % (", ".join(listed[:-1]), listed[-1])]
+    text = "\n\n".join(p if p.startswith("|") else textwrap.fill(p, 76)
+                        for p in paragraphs) + "\n"
+    print(text)
+    if args.write:
+        with open(args.write) as guide:
+            old = guide.read()
+        start, end = old.index(BEGIN), old.index(END)
+        sealed = seal(text, [price for _, price in sorted(prices().items())])
+        with open(args.write, "w") as guide:
+            guide.write(old[:start] + BEGIN + "\n" + text + sealed + "\n" + old[end:])
+        print("written into " + args.write)
 
 
 if __name__ == "__main__":

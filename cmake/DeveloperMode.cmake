@@ -12,6 +12,8 @@ if(SALES_TALLY_SANITIZE OR SALES_TALLY_FUZZ)
   sales_tally_sanitize(sales_tally_options)
 endif()
 
+include(Format)
+
 enable_testing()
 # What the tests start the program with: Wine in a cross build
 # (MinGW-w64.cmake), nothing in a native one.

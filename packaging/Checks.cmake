@@ -7,17 +7,36 @@ function(sales_tally_release_check name)
   add_test(NAME release.${name}
            COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_LIST_DIR}/checks/${name}.py"
                    "${PROJECT_BINARY_DIR}" ${sales_tally_emulator})
-  set_tests_properties(release.${name} PROPERTIES LABELS release ${ARGN})
+  set_tests_properties(release.${name} PROPERTIES LABELS release)
 endfunction()
 
+# Every file in checks/ is a check of one of these releases, or shared by them.
+set(windows_checks zip msi_lifecycle signed)
+set(debian_checks deb)
+set(shared_checks sbom checksums reproducible)
+set(not_checks common timestamp_server)
+file(GLOB files CONFIGURE_DEPENDS RELATIVE "${CMAKE_CURRENT_LIST_DIR}/checks"
+     "${CMAKE_CURRENT_LIST_DIR}/checks/*.py")
+foreach(file IN LISTS files)
+  string(REGEX REPLACE "\\.py$" "" name "${file}")
+  if(NOT name IN_LIST windows_checks AND NOT name IN_LIST debian_checks
+     AND NOT name IN_LIST shared_checks AND NOT name IN_LIST not_checks)
+    message(FATAL_ERROR "packaging/checks/${file} is no release check that runs: add it to a list "
+                        "in packaging/Checks.cmake")
+  endif()
+endforeach()
+
+set(checks ${shared_checks})
 if(WIN32)
-  sales_tally_release_check(zip)
-  sales_tally_release_check(msi_lifecycle TIMEOUT 900)
-  sales_tally_release_check(signed)
+  list(APPEND checks ${windows_checks})
 else()
-  sales_tally_release_check(deb)
+  list(APPEND checks ${debian_checks})
 endif()
-sales_tally_release_check(sbom)
-sales_tally_release_check(checksums)
+foreach(name IN LISTS checks)
+  sales_tally_release_check(${name})
+endforeach()
+if(WIN32)
+  set_tests_properties(release.msi_lifecycle PROPERTIES TIMEOUT 900)
+endif()
 # Builds everything again in a clone of HEAD; a tree with changes skips it.
-sales_tally_release_check(reproducible TIMEOUT 1800 SKIP_RETURN_CODE 77)
+set_tests_properties(release.reproducible PROPERTIES TIMEOUT 1800 SKIP_RETURN_CODE 77)

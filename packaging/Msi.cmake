@@ -51,26 +51,9 @@ execute_process(
           --define "HelpLink=${CPACK_SALES_TALLY_HELP_LINK}" --define "AboutLink=${CPACK_SALES_TALLY_URL}"
           --define "ProductName=${CPACK_SALES_TALLY_PRODUCT_NAME}" "${wxs}"
   WORKING_DIRECTORY "${staged}" COMMAND_ERROR_IS_FATAL ANY)
-# The exe's own version, which wixl leaves out of the File table: without it
-# Windows Installer takes the exe for an unversioned file. Read from its
-# VS_FIXEDFILEINFO, after the signature FEEF04BD: two little-endian words,
-# major.minor and patch.build.
-file(READ "${staged}/sales_tally.exe" exe HEX)
-string(FIND "${exe}" "bd04effe" at)
-math(EXPR even "${at} % 2")
-if(at EQUAL -1 OR even)
-  message(FATAL_ERROR "sales_tally.exe has no version resource")
-endif()
-set(parts "")
-foreach(offset IN ITEMS 20 16 28 24) # major, minor, patch, build: 16-bit halves
-  math(EXPR offset "${at} + ${offset}")
-  string(SUBSTRING "${exe}" ${offset} 4 half)
-  string(SUBSTRING "${half}" 2 2 high)
-  string(SUBSTRING "${half}" 0 2 low)
-  math(EXPR part "0x${high}${low}")
-  list(APPEND parts ${part})
-endforeach()
-list(JOIN parts "." exe_version)
+# The exe's own version (Windows.cmake), which wixl leaves out of the File
+# table: without it Windows Installer takes the exe for an unversioned file.
+set(exe_version "${CPACK_SALES_TALLY_EXE_VERSION}")
 execute_process(
   COMMAND ${at_epoch} "${msibuild_program}" "${msi}"
           -q "UPDATE `File` SET `Version` = '${exe_version}' WHERE `File` = 'sales_tally.exe'"

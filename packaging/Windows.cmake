@@ -7,6 +7,9 @@
 enable_language(RC)
 list(APPEND CPACK_SALES_TALLY_BUILD_TOOLS "${CMAKE_RC_COMPILER}")
 configure_file("${packaging}/sales_tally.rc.in" sales_tally.rc @ONLY)
+# As the resource's FILEVERSION gives it, for the .msi's File table (Msi.cmake).
+set(CPACK_SALES_TALLY_EXE_VERSION
+    "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
 target_sources(sales_tally PRIVATE "${PROJECT_BINARY_DIR}/sales_tally.rc")
 set_source_files_properties("${PROJECT_BINARY_DIR}/sales_tally.rc" PROPERTIES
   OBJECT_DEPENDS "${packaging}/sales_tally.manifest;${packaging}/sales_tally.ico")

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -23,6 +24,11 @@ struct ReportCase {
     const char* written;
 };
 
+void PrintTo(const ReportCase& c, std::ostream* out)
+{
+    *out << std::hexfloat << c.total << " written as " << c.written;
+}
+
 class ClosingReport : public testing::TestWithParam<ReportCase> {};
 
 TEST_P(ClosingReport, WritesTheTotalWithTwoDecimals)
@@ -35,7 +41,7 @@ TEST_P(ClosingReport, WritesTheTotalWithTwoDecimals)
 INSTANTIATE_TEST_SUITE_P(
     Totals, ClosingReport,
     testing::Values(ReportCase{0.0F, "0.00"}, ReportCase{4.5F, "4.50"},
-                    // Three units of product 1: slightly above 8.94.
+                    // Three units of product 1 (tests/booking_model.py "1:3"): slightly above 8.94.
                     ReportCase{0x1.1e147cp+3F, "8.94"}, ReportCase{-2.98F, "-2.98"},
                     ReportCase{-0x1p-21F, "-0.00"}, ReportCase{0x1p-21F, "0.00"},
                     ReportCase{0x1.3f5c28p+36F, "85727543296.00"},

@@ -10,7 +10,7 @@ import subprocess
 import sys
 import time
 
-from console_texts import INVALID_PRODUCT, INVALID_QUANTITY, LONG, SHORT, command_line, report
+from program_facts import INVALID_PRODUCT, INVALID_QUANTITY, LONG, SHORT, command_line, report
 
 # What the program must have written before each line is typed.
 STEPS = [

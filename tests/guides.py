@@ -9,23 +9,25 @@ Program Files is the .msi's install folder. A price is a line
 that holds a product number and its price and nothing else (a table row),
 or a list of all five prices. The guarantee of exact cents, "N sales under
 $T", must be there and must be what bench/precision.py works out for the
-program's prices. A session runs from the long prompt to the
+program's prices; README.md's block that precision.py measured must have
+been measured with them, and not changed since. A session runs from the long prompt to the
 line with the total; what the operator typed is what follows a prompt on its
 line, and every line that is none of the program's texts. Taken out of the
 session with its Enter, what the operator typed leaves exactly what the
 program wrote.
 """
+import difflib
 import os
 import re
 import subprocess
 import sys
 
-from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
-                           SHORT, command_line, install_folder, prices)
+from program_facts import (CLOSE_WINDOW, INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING,
+                           REPORT_TAIL, SHORT, command_line, install_folder, prices)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from precision import guaranteed_sales
+from precision import block_faults, guaranteed_sales
 
 REPORT = REPORT_HEADING.strip("\n")
 PROMPTS = [SHORT.strip("\n"), INVALID_QUANTITY.strip("\n"), REPORT]
@@ -88,6 +90,23 @@ def check_install_folder(name, lines):
             for folder in re.findall(r"C:\\Program Files\\[^\\\s\"`]+", line) if folder != due]
 
 
+def check_quotations(name, lines):
+    """Every quotation of a program text, however the guide wraps it, is
+    that text word for word, or its start: one that begins with a text's
+    first word and then says something else is a text the program no longer
+    writes."""
+    words = lambda text: " ".join(text.split())
+    texts = [words(t) for t in [LONG, SHORT, INVALID_PRODUCT, INVALID_QUANTITY, REPORT_HEADING,
+                                CLOSE_WINDOW]]
+    joined = " ".join(line for _, line in lines)
+    faults = []
+    for quoted in (words(q) for q in re.findall(r'"([^"]+)"', joined)):
+        begins_as_one = any(quoted.split()[0] == text.split()[0] for text in texts)
+        if begins_as_one and not any(text.startswith(quoted) for text in texts):
+            faults.append("%s: quotes %r, which the program does not write" % (name, quoted))
+    return faults
+
+
 def sessions(lines):
     """Each session: the line it starts on, the lines the operator typed, and
     what the program wrote; a session that never shows its total has None
@@ -125,7 +144,11 @@ def main():
     command, encode = command_line()
     lines = plain_lines(guide)
     faults = (check_prices(name, lines, prices()) + check_guarantee(name, lines)
-              + check_install_folder(name, lines))
+              + check_install_folder(name, lines) + check_quotations(name, lines))
+    if os.path.basename(guide) == "README.md":  # the one with the measured table
+        with open(guide, encoding="utf-8") as text:
+            faults += ["%s: %s" % (name, fault) for fault in block_faults(
+                text.read(), [price for _, price in sorted(prices().items())])]
     found = sessions(lines)
     if not found:
         faults.append("%s: no session shown" % name)
@@ -138,9 +161,11 @@ def main():
                              stderr=subprocess.PIPE, check=False)
         shown = encode(written)
         if run.returncode != 0 or run.stderr or run.stdout != shown:
-            faults.append("%s:%d: typed %r, the program wrote\n%s\nbut the guide shows\n%s"
-                          % (name, start, fed, run.stdout.decode(errors="replace"),
-                             shown.decode()))
+            diff = difflib.unified_diff(shown.decode().splitlines(keepends=True),
+                                        run.stdout.decode(errors="replace").splitlines(keepends=True),
+                                        "the guide", "the program")
+            faults.append("%s:%d: typed %r, status %d; what the guide shows, against what the "
+                          "program wrote:\n%s" % (name, start, fed, run.returncode, "".join(diff)))
     if faults:
         sys.exit("\n".join(faults))
     print("%s: %d sessions, prices: 1 passed, 0 failed" % (name, len(found)))

@@ -41,7 +41,7 @@ import threading
 import time
 import tty
 
-from console_texts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
+from program_facts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
                            SHORT, command_line, report)
 
 MIB = 1 << 20

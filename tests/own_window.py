@@ -19,9 +19,8 @@ import tempfile
 import termios
 import time
 
-from console_texts import report
+from program_facts import CLOSE_WINDOW, report
 
-CLOSE_PROMPT = "Press any key to close this window."
 SCREEN_CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|[\r\n]")
 WAIT_SECONDS = 20
 
@@ -89,12 +88,12 @@ def run(argv, owns_window):
         type_line(terminal, line)
     screen.wait_for(report("8.94").replace("\n", ""))
     if owns_window:
-        screen.wait_for(CLOSE_PROMPT)
+        screen.wait_for(CLOSE_WINDOW)
         time.sleep(1)
         if os.waitpid(pid, os.WNOHANG)[0] != 0:
             sys.exit("closed the window without waiting for a key")
         type_line(terminal, "x")
-    elif CLOSE_PROMPT.encode() in screen.wait_for(None):
+    elif CLOSE_WINDOW.encode() in screen.wait_for(None):
         sys.exit("asked for a key press in a shared window")
     expect_success(pid)
 
@@ -108,7 +107,7 @@ def run_batch(argv):
         drawn = Screen(terminal).wait_for(None)
         expect_success(pid)
         written = output.read()
-    if CLOSE_PROMPT.encode() in drawn + written:
+    if CLOSE_WINDOW.encode() in drawn + written:
         sys.exit("asked for a key press with standard output to a file")
     if not written.endswith(report("8.94").replace("\n", "\r\n").encode()):
         sys.exit("no closing report at the end of the file: %r" % written[-200:])

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 namespace {
@@ -17,8 +18,18 @@ struct BookingCase {
     const char* name;
     std::vector<Sale> sales;
     int repeat;     // the sales are booked this many times over
-    float expected; // worked out independently, rounding step by step
+    float expected; // worked out apart from the program: tests/booking_model.py
 };
+
+// A failing case names itself, its sales and its total, not its bytes.
+void PrintTo(const BookingCase& c, std::ostream* out)
+{
+    *out << c.name << ":";
+    for (const Sale& sale : c.sales) {
+        *out << " " << sale.productNum << " x " << sale.quantitySold;
+    }
+    *out << ", " << c.repeat << " times, expected " << std::hexfloat << c.expected;
+}
 
 class Booking : public testing::TestWithParam<BookingCase> {};
 
@@ -70,8 +81,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct PriceCase {
     std::int32_t productNum;
-    float expected; // the single-precision price times 2^20, worked out in Python
+    float expected; // tests/booking_model.py --each-price 1048576
 };
+
+void PrintTo(const PriceCase& c, std::ostream* out)
+{
+    *out << "product " << c.productNum << ", expected " << std::hexfloat << c.expected;
+}
 
 class EachPrice : public testing::TestWithParam<PriceCase> {};
 

@@ -40,6 +40,14 @@ if(DEFINED EXPECTED)
   execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUTPUT}" "${EXPECTED}"
                   RESULT_VARIABLE different)
   if(different)
-    message(FATAL_ERROR "${name}: output differs; compare ${OUTPUT} with ${EXPECTED}")
+    # A unified diff shows $40.42 against $40.62 at once; on a machine
+    # without diff, the two files are named.
+    find_program(DIFF diff)
+    set(shown "")
+    if(DIFF)
+      execute_process(COMMAND "${DIFF}" -u --label expected --label actual "${EXPECTED}" "${OUTPUT}"
+                      OUTPUT_VARIABLE shown)
+    endif()
+    message(FATAL_ERROR "${name}: output differs from ${EXPECTED} (${OUTPUT}):\n${shown}")
   endif()
 endif()

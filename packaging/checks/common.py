@@ -19,7 +19,7 @@ import traceback
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "tests"))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
-from console_texts import install_folder  # for the checks: the .msi's folder
+from program_facts import install_folder  # for the checks: the .msi's folder
 from wine import Wine  # for the checks: the one way to run Wine
 
 CASE_IN = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.in")

@@ -1,5 +1,9 @@
-"""The program's own texts and prices, the .msi's install folder, and the
-command line the Python scripts share:
+"""What the tests and checks know of the program, read or written in this one
+place: its own texts (written out here on purpose, so that a test of them
+can fail), its prices (read from src/price_list.h, as Guides.cmake reads them
+for the guides it writes, which guides.py holds to these), the .msi's
+install folder (from packaging/sales_tally.wxs), and the command line the
+Python scripts share:
 
     python3 SCRIPT.py [--crlf] PROGRAM [EMULATOR ARGS...]
 
@@ -19,6 +23,7 @@ INVALID_PRODUCT = "\nInvalid product number. Please enter a number from 1 to 5."
 INVALID_QUANTITY = "\nInvalid quantity. Please enter a whole number: "
 REPORT_HEADING = "\n\nFinal retail value of all products sold: $"
 REPORT_TAIL = "\n\n"
+CLOSE_WINDOW = "Press any key to close this window."
 
 
 def prices():
