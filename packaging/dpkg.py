@@ -39,6 +39,9 @@ def versions(packages):
     return dict(zip(packages, (tuple(line.split("\t")) for line in fields.stdout.splitlines())))
 
 
+NO_PACKAGE = " (of no Debian package)"
+
+
 def tools(programs):
     """{program's file name: "package version"} for the programs given by
     path: the tools that made a release; a program of no package by its path."""
@@ -46,4 +49,9 @@ def tools(programs):
     owners = packages_of(found.values(), required=False)
     known = versions(package for package in owners.values() if package)
     return {name: "%s %s" % (owners[path], known[owners[path]][0]) if owners[path]
-            else "%s (of no Debian package)" % path for name, path in found.items()}
+            else path + NO_PACKAGE for name, path in found.items()}
+
+
+def tool_packages(made_with):
+    """{package: version} of the tools that tools() names, each package once."""
+    return dict(tool.split(" ", 1) for tool in made_with.values() if not tool.endswith(NO_PACKAGE))

@@ -23,7 +23,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
-from dpkg import versions  # noqa: E402
+from dpkg import tool_packages, versions  # noqa: E402
 
 
 def fail(message):
@@ -54,8 +54,7 @@ def run(command, **options):
 
 
 def warn_of_other_tools(record):
-    packages = dict(tool.split(" ", 1) for tool in record["tools"].values()
-                    if not tool.endswith("(of no Debian package)"))
+    packages = tool_packages(record["tools"])
     try:
         here = versions(packages)
     except subprocess.CalledProcessError:

@@ -19,7 +19,7 @@ import os
 import sys
 import urllib.parse
 
-from dpkg import packages_of, versions
+from dpkg import packages_of, tool_packages, versions
 from linked import library_of, linked_files
 
 NO_LICENCE = {"license": {"name": "No licence granted: see LICENSE.txt, or the .deb's copyright"}}
@@ -34,8 +34,7 @@ def organisation(maintainer, page):
 def tools(made_with):
     """The record's tools, "package version" each, as components: each
     package once."""
-    packages = sorted({tool.split(" ", 1)[0]: tool.split(" ", 1)[1]
-                       for tool in made_with.values() if " (of no " not in tool}.items())
+    packages = sorted(tool_packages(made_with).items())
     return [{"type": "application", "name": package, "version": version,
              "purl": "pkg:deb/debian/%s@%s?distro=%s" % (package, urllib.parse.quote(version, safe=""),
                                                         distro())}
