@@ -9,6 +9,7 @@ import os
 import re
 import shutil
 import struct
+import time
 
 from common import (CASE_IN, Wine, expect, expect_session, install_folder, main,
                     run, same_bytes, session)
@@ -88,8 +89,34 @@ def exe_version(exe):
     return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
 
 
-def msiexec(wine, *args):
-    return wine.status(["msiexec"] + list(args))[0]
+def msiexec_ok(wine, what, *args, status=0):
+    """Runs msiexec, which must give this status (Wine keeps its low byte),
+    else the step named fails with what msiexec's log says. A step that
+    fails is tried once more, with the first try's log printed: Wine's
+    msiexec once failed an upgrade in CI, on a busy machine, and in none of
+    26 runs since; a fault of the package fails both tries."""
+    for attempt in ["", " again"]:
+        log_file = os.path.join(wine.drive_c, "msiexec.log")
+        if os.path.exists(log_file):
+            os.remove(log_file)
+        got = wine.status(["msiexec"] + list(args) + ["/l*v", "C:\\msiexec.log"])[0]
+        if got == status:
+            return
+        try:
+            with open(log_file, errors="replace") as log:
+                lines = log.read().splitlines()
+        except OSError:
+            lines = []
+        # Where it stopped: the last action started, and what failed.
+        said = [line for line in lines if re.search(
+            r"^Action ended.*Return value [^1]|[Ee]rror|[Ff]ail", line)]
+        said += [line for line in lines if line.startswith("Action start")][-1:]
+        report = "%s (msiexec %s gave status %d%s); its log says:\n%s" % (
+            what, " ".join(args), got, attempt, "\n".join(said[-12:]) or "(nothing)")
+        if not attempt:
+            print(report, flush=True)
+            time.sleep(2)
+    expect(False, report)
 
 
 def entries(wine):
@@ -112,7 +139,7 @@ def entries(wine):
 def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt):
     default = install_folder()
     folder = wine.unix_path(default)
-    expect(msiexec(wine, "/i", msi, "/qn", "/norestart") == 0, "the install failed")
+    msiexec_ok(wine, "the install failed", "/i", msi, "/qn", "/norestart")
     expect(sorted(os.listdir(folder)) == ["LICENSE.txt", "NOTICES.txt", "README.txt",
                                           "sales_tally.exe"],
            "installed: %s" % os.listdir(folder))
@@ -146,28 +173,27 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     repair = re.search(r"msiexec /i \S+\.msi (REINSTALL=\S+ REINSTALLMODE=\S+)", readme_txt.decode())
     expect(repair, "README.txt gives no repair command")
     os.remove(os.path.join(folder, "sales_tally.exe"))
-    expect(msiexec(wine, "/i", msi, *repair.group(1).split(), "/qn") == 0, "the repair failed")
+    msiexec_ok(wine, "the repair failed", "/i", msi, *repair.group(1).split(), "/qn")
     expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")),
            "README.txt's repair did not put the exe back")
 
-    expect(msiexec(wine, "/i", newer_msi, "/qn") == 0, "the upgrade failed")
+    msiexec_ok(wine, "the upgrade failed", "/i", newer_msi, "/qn")
     expect([v for v, _ in entries(wine).values()] == [newer_version],
            "after the upgrade: %s" % entries(wine))
     # Refused: 1603, a fatal error, of which the exit status keeps the low byte.
-    expect(msiexec(wine, "/i", msi, "/qn") == 1603 % 256, "the downgrade was not refused")
+    msiexec_ok(wine, "the downgrade was not refused", "/i", msi, "/qn", status=1603 % 256)
     expect([v for v, _ in entries(wine).values()] == [newer_version],
            "after the downgrade: %s" % entries(wine))
     newer_code = re.search(r"ProductCode\t(\S+)",
                            run(["msiinfo", "export", newer_msi, "Property"]).decode()).group(1)
-    expect(msiexec(wine, "/x", newer_code, "/qn", "/norestart") == 0,
-           "the removal by product code failed")
+    msiexec_ok(wine, "the removal by product code failed", "/x", newer_code, "/qn", "/norestart")
     expect(not os.path.exists(folder), "the program's folder is left after removal")
     expect(not glob.glob(os.path.join(wine.drive_c, "**", "Sales tally.lnk"), recursive=True),
            "the shortcut is left after removal")
     expect(not entries(wine), "Programs and Features still lists %s" % entries(wine))
     # Removed again: 1605, as README.txt's exit codes say.
-    expect(msiexec(wine, "/x", newer_code, "/qn", "/norestart") == 1605 % 256,
-           "removing a product that is not installed did not give 1605")
+    msiexec_ok(wine, "removing a product that is not installed did not give 1605",
+               "/x", newer_code, "/qn", "/norestart", status=1605 % 256)
 
 
 def day_file(wine, readme_txt):
@@ -215,15 +241,15 @@ def installed_elsewhere(wine, msi, newer_msi):
     chosen = "C:\\Apps\\Tally\\"
     folder = wine.unix_path(chosen)
     default = wine.unix_path(install_folder())
-    expect(msiexec(wine, "/i", msi, "/qn", "INSTALLDIR=" + chosen) == 0,
-           "the install into %s failed" % chosen)
+    msiexec_ok(wine, "the install into %s failed" % chosen,
+               "/i", msi, "/qn", "INSTALLDIR=" + chosen)
     expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")), "not installed into " + chosen)
-    expect(msiexec(wine, "/i", newer_msi, "/qn") == 0, "the upgrade failed")
+    msiexec_ok(wine, "the upgrade of the install in %s failed" % chosen, "/i", newer_msi, "/qn")
     expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")) and not os.path.exists(default),
            "the upgrade did not stay in %s" % chosen)
     expect([location for _, location in entries(wine).values()] == [chosen],
            "Programs and Features gives the location as %s" % entries(wine))
-    expect(msiexec(wine, "/x", newer_msi, "/qn") == 0, "the removal failed")
+    msiexec_ok(wine, "the removal failed", "/x", newer_msi, "/qn")
     expect(not os.path.exists(folder), "%s is left after removal" % chosen)
 
 
