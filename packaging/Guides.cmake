@@ -79,7 +79,26 @@ else()
       "may be used, copied and deployed (${SALES_TALLY_LICENSE}).")
 endif()
 
+# Whom to tell of a security problem, and the program's page: only what the
+# builder gave, never an address nobody reads.
+if(SALES_TALLY_CONTACT_ADDRESS STREQUAL "")
+  set(contact_lines
+      "This build comes without a contact for security reports: tell whoever"
+      "gave you the program, privately, not in public.")
+else()
+  set(contact_lines
+      "Report a security problem to ${SALES_TALLY_CONTACT_ADDRESS}, privately, not in"
+      "public: what you did, what happened, and the version (${PROJECT_VERSION}). You"
+      "get an answer within a week; a fix comes as a new version, and the problem is"
+      "made public with it.")
+endif()
+set(SALES_TALLY_PAGE_TEXT "")
+if(NOT SALES_TALLY_URL STREQUAL "")
+  set(SALES_TALLY_PAGE_TEXT " More about it:\r\n${SALES_TALLY_URL}")
+endif()
+
 # configure_file gives the template's own lines CR LF, not the lines it puts in.
+list(JOIN contact_lines "\r\n" SALES_TALLY_CONTACT_TEXT)
 list(JOIN signature_lines "\r\n" SALES_TALLY_SIGNATURE_TEXT)
 list(JOIN licence_lines "\r\n" SALES_TALLY_LICENCE_TEXT)
 list(JOIN readme_rows "\r\n" SALES_TALLY_PRICE_ROWS)

@@ -33,11 +33,19 @@ else()
   # Twice, for empty lines in a row.
   string(REPLACE "\n \n" "\n .\n" debian_text "${debian_text}")
   string(REPLACE "\n \n" "\n .\n" debian_text "${debian_text}")
+  # Only the contact and page the builder gave.
+  set(upstream "")
+  if(NOT SALES_TALLY_MAINTAINER STREQUAL "")
+    list(APPEND upstream "Upstream-Contact: ${SALES_TALLY_MAINTAINER}\n")
+  endif()
+  if(NOT SALES_TALLY_URL STREQUAL "")
+    list(APPEND upstream "Source: ${SALES_TALLY_URL}\n")
+  endif()
   file(WRITE "${PROJECT_BINARY_DIR}/copyright"
        "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
        "Upstream-Name: sales_tally\n"
-       "Upstream-Contact: ${SALES_TALLY_MAINTAINER}\n"
-       "Source: ${SALES_TALLY_URL}\n\n"
+       ${upstream}
+       "\n"
        "Files: *\n"
        "Copyright: 2026 the sales_tally authors: everyone who has committed to its source\n"
        " repository, as its history records.\n"

@@ -8,14 +8,21 @@ set(packaging "${CMAKE_CURRENT_LIST_DIR}")
 
 # Who the release says it is, wherever it says it: the exe's version
 # resource, the .msi and Programs and Features, the .deb.
-set(SALES_TALLY_MAINTAINER "sales_tally maintainers <maintainers@example.org>"
-    CACHE STRING "The packages' maintainer, as Name <address>: also where security problems are reported")
-set(SALES_TALLY_URL "https://example.org/sales_tally" CACHE STRING "The program's page")
+set(SALES_TALLY_MAINTAINER "" CACHE STRING
+    "The packages' maintainer, as Name <address>: also where security problems are reported")
+set(SALES_TALLY_URL "" CACHE STRING "The program's page")
 set(SALES_TALLY_SUPPORTED_UNTIL "2027-12-31" CACHE STRING
     "The last day this version gets security fixes, YYYY-MM-DD")
-# The defaults are placeholders, which no signed release may carry (Sign.cmake).
-string(REGEX REPLACE " *<.*>$" "" SALES_TALLY_PUBLISHER "${SALES_TALLY_MAINTAINER}")
-string(REGEX REPLACE "^.*<(.*)>$" "\\1" SALES_TALLY_CONTACT_ADDRESS "${SALES_TALLY_MAINTAINER}")
+# Without a maintainer or page, a package names none, and says so; no signed
+# release is made without them (Sign.cmake).
+set(SALES_TALLY_PUBLISHER "sales_tally")
+set(SALES_TALLY_CONTACT_ADDRESS "")
+if(SALES_TALLY_MAINTAINER MATCHES "^(.*[^ ]) *<(.+)>$")
+  set(SALES_TALLY_PUBLISHER "${CMAKE_MATCH_1}")
+  set(SALES_TALLY_CONTACT_ADDRESS "${CMAKE_MATCH_2}")
+elseif(NOT SALES_TALLY_MAINTAINER STREQUAL "")
+  message(FATAL_ERROR "SALES_TALLY_MAINTAINER is \"Name <address>\", not \"${SALES_TALLY_MAINTAINER}\"")
+endif()
 set(SALES_TALLY_PRODUCT_NAME "Sales tally")
 # SALES_TALLY_LICENSE and SALES_TALLY_LICENSE_FILE, LICENSE.txt and the
 # .deb's copyright.

@@ -89,10 +89,9 @@ function(sales_tally_sign_options out)
     message(FATAL_ERROR "SALES_TALLY_SIGNATURES_FROM attaches published signatures: "
                         "give it without a certificate and key")
   endif()
-  if("${CPACK_SALES_TALLY_CONTACT} ${CPACK_SALES_TALLY_URL}" MATCHES "example\\.org")
-    message(FATAL_ERROR "A signed release names who to report security problems to: give "
-                        "SALES_TALLY_MAINTAINER and SALES_TALLY_URL when configuring, not the "
-                        "placeholders")
+  if(CPACK_SALES_TALLY_MAINTAINER STREQUAL "" OR CPACK_SALES_TALLY_URL STREQUAL "")
+    message(FATAL_ERROR "A signed release names who to report security problems to, and its "
+                        "page: give SALES_TALLY_MAINTAINER and SALES_TALLY_URL when configuring")
   endif()
   if(CPACK_SALES_TALLY_LICENSE STREQUAL "")
     message(FATAL_ERROR "A signed release carries its owner's licence, without which nobody may "

@@ -22,13 +22,18 @@ import urllib.parse
 from dpkg import packages_of, tool_packages, versions
 from linked import library_of, linked_files
 
+NO_CONTACT = "This build comes without a contact"
 NO_LICENCE = {"license": {"name": "No licence granted: see LICENSE.txt, or the .deb's copyright"}}
 
 
 def organisation(maintainer, page):
-    """The maintainer, "Name <address>", as CycloneDX names a supplier."""
+    """The maintainer, "Name <address>", as CycloneDX names a supplier; a
+    build without one says so, and names no address."""
+    if not maintainer:
+        return {"name": NO_CONTACT}
     name, _, address = maintainer.partition(" <")
-    return {"name": name, "url": [page], "contact": [{"name": name, "email": address.rstrip(">")}]}
+    found = {"name": name, "contact": [{"name": name, "email": address.rstrip(">")}]}
+    return dict(found, url=[page]) if page else found
 
 
 def tools(made_with):

@@ -8,16 +8,18 @@ it is signed; the published signatures rebuild the same packages. A signing
 that cannot finish (no timestamp server, one that never answers, one that
 fails after the exe, into a folder that held a whole release), one whose
 timestamp does not verify (a token for other data, an authority nobody
-trusts), and a signed release with the placeholder contact, without a
+trusts), and a signed release without a contact, without a
 licence, or by another signer than README.txt names, each stop the release,
-and no SHA256SUMS vouches for it. The build's own signing settings play no
-part: each release here signs as it says."""
+and no SHA256SUMS vouches for it, nor does an earlier run's package
+remain. The build's own signing settings play no part: each release here
+signs as it says."""
 import glob
 import json
 import os
 import re
 import shutil
 import subprocess
+import time
 
 from common import expect, main, run, same_bytes, unpack_zip
 from timestamp_server import TimestampServer
@@ -41,9 +43,9 @@ def check(release):
     os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
     path = wrappers + os.pathsep + os.environ["PATH"]
     # A signed release names a real contact, its licence and, as README.txt
-    # does, its signer; the build's own may be the placeholders or a
+    # does, its signer; the build's own may have none, or a
     # maintainer's.
-    contact = {"CPACK_SALES_TALLY_CONTACT": "Shop IT <security@shop.test>",
+    contact = {"CPACK_SALES_TALLY_MAINTAINER": "Shop IT <security@shop.test>",
                "CPACK_SALES_TALLY_URL": "https://shop.test/sales_tally",
                "CPACK_SALES_TALLY_LICENSE": "LicenseRef-Shop-Test",
                "CPACK_SALES_TALLY_SIGNER": "CN=sales_tally test"}
@@ -90,14 +92,13 @@ def check(release):
         # A signing that cannot finish, or whose signature does not verify,
         # stops the release, and SHA256SUMS vouches for none of it; nor for
         # one into a folder that held a whole release before.
-        placeholder = release.config("placeholder", dict(
-            contact, CPACK_SALES_TALLY_CONTACT="sales_tally maintainers <maintainers@example.org>"))
+        no_contact = release.config("no-contact", dict(contact, CPACK_SALES_TALLY_MAINTAINER=""))
         unlicensed = release.config("unlicensed", dict(contact, CPACK_SALES_TALLY_LICENSE=""))
         other_signer = release.config("other-signer", dict(contact,
                                                            CPACK_SALES_TALLY_SIGNER="CN=Someone"))
         good = dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good"))
         for name, cpack_config, settings, said in [
-                ("placeholder-contact", placeholder, good, "placeholders"),
+                ("no-contact", no_contact, good, "who to report security problems to"),
                 ("no-licence", unlicensed, good, "carries its owner's licence"),
                 ("another-signer", other_signer, good, "as the signer"),
                 ("no-timestamp", config, {}, "needs a timestamp"),
@@ -110,6 +111,7 @@ def check(release):
                 ("key-file", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")),
                  "could not sign")]:
             out = os.path.join(scratch, name)
+            started = time.time()
             env = release.cpack_env(dict(key_file, SALES_TALLY_SIGN_CERT=cert,
                                          SALES_TALLY_SIGN_PASSWORD=secret, **settings))
             try:
@@ -124,6 +126,10 @@ def check(release):
                    % (name, done.returncode, said, said_there[-2000:]))
             expect(not os.path.exists(os.path.join(out, "SHA256SUMS")),
                    "%s: SHA256SUMS vouches for a release that failed" % name)
+            earlier = [n for n in os.listdir(out) if os.path.isfile(os.path.join(out, n))
+                       and os.path.getmtime(os.path.join(out, n)) < started]
+            expect(not earlier, "%s: a failed run left an earlier run's %s beside its own"
+                   % (name, ", ".join(sorted(earlier))))
 
 
 def token(scratch, key, secret, pin):

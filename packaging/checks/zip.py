@@ -28,7 +28,8 @@ def check(release):
            "the exe's manifest does not run it as the invoker")
     version = run(["wrestool", "-x", "--raw", "--type=16", exe]).decode("utf-16-le", "replace")
     for name, value in [("ProductName", "Sales tally"), ("OriginalFilename", "sales_tally.exe"),
-                        ("CompanyName", release.cache("SALES_TALLY_MAINTAINER").split(" <")[0])]:
+                        ("CompanyName", release.cache("SALES_TALLY_MAINTAINER").split(" <")[0]
+                         or "sales_tally")]:
         expect(re.search(name + "\0+" + re.escape(value) + "\0", version),
                "the exe's version resource has no %s %r" % (name, value))
     icon = os.path.join(release.scratch, "exe.ico")
@@ -63,6 +64,13 @@ def check(release):
     expect(signer in readme_txt, "README.txt does not name the signer: %r" % signer)
     expect(licence.startswith("LicenseRef-no-licence") or "(%s)" % licence in readme_txt,
            "README.txt does not name the licence %s" % licence)
+    # Whom to report to: the maintainer's address, or, without one, that
+    # there is none; never an address nobody reads.
+    maintainer = release.cache("SALES_TALLY_MAINTAINER")
+    contact = ("Report a security problem to " + maintainer.split("<")[-1].rstrip(">")
+               if maintainer else "This build comes without a contact")
+    expect(contact in readme_txt.replace("\n", " ") and not re.search(r"example\.(org|com)", readme_txt),
+           "README.txt does not say %r, or names an example address" % contact)
     # What the link map says was linked decides which notices must be there.
     required, unknown = required_notices(release.cpack_setting("CPACK_SALES_TALLY_LINK_MAP"))
     expect(not unknown, "linked, and packaging/linked.py knows no library or notice of: %s"
