@@ -14,13 +14,20 @@ been measured with them, and not changed since. A session runs from the long pro
 line with the total; what the operator typed is what follows a prompt on its
 line, and every line that is none of the program's texts. Taken out of the
 session with its Enter, what the operator typed leaves exactly what the
-program wrote.
+program wrote. No claim of exact cents may be one that no day reaches (N
+sales that cost more than $T at the cheapest price). The part headed with
+what loses the day names each key that does at the guide's terminal. Every
+shell block that reads sales.txt runs, in the order given: on a good day's
+file it shows or keeps the total and gives status 0, and on a file that
+cannot be read it gives 1, whether as the block's status or where the
+block echoes $?.
 """
 import difflib
 import os
 import re
 import subprocess
 import sys
+import tempfile
 
 from program_facts import (CLOSE_WINDOW, INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING,
                            REPORT_TAIL, SHORT, command_line, install_folder, prices)
@@ -75,11 +82,91 @@ def check_guarantee(name, lines):
     text = " ".join(" ".join(line.split()) for _, line in lines)
     claims = GUARANTEE.findall(text)
     faults = [] if claims else ["%s: no guarantee of exact cents (N sales under $T)" % name]
+    cheapest = min(float(price) for price in prices().values())
     for sales, ceiling in claims:
-        due = guaranteed_sales(int(ceiling.replace(",", "")))
-        if int(sales.replace(",", "")) != due:
+        count, dollars = int(sales.replace(",", "")), int(ceiling.replace(",", ""))
+        due = guaranteed_sales(dollars)
+        if count != due:
             faults.append("%s: %s sales under $%s, but the arithmetic guarantees %d"
                           % (name, sales, ceiling, due))
+        elif count * cheapest >= dollars:
+            faults.append("%s: %s sales under $%s, which no day reaches: the cheapest sale is "
+                          "$%.2f" % (name, sales, ceiling, cheapest))
+    return faults
+
+
+# The keys that lose a day at each guide's terminal: README.txt's is
+# Windows' console, the others' a Linux terminal too.
+LOSING_KEYS = {"README.txt": ["Ctrl-C"]}
+HEADING = re.compile(r"^(#+ |\.SH |[A-Z][A-Z' ]+$)")
+
+
+def check_keys(name, raw):
+    """The part whose heading says what loses the day names every key that
+    does."""
+    keys = LOSING_KEYS.get(os.path.basename(name), ["Ctrl-C", "Ctrl-Z", "Ctrl-D"])
+    part, inside = [], False
+    for line in raw:
+        if HEADING.match(line):
+            inside = "LOSE" in line.upper()
+        elif inside:
+            part.append(line)
+    text = " ".join(part)
+    if not part:
+        return ["%s: no part headed with what loses the day" % name]
+    return ["%s: the part on what loses the day does not name %s" % (name, key)
+            for key in keys if key not in text]
+
+
+def shell_blocks(raw):
+    """The shell blocks that read sales.txt: Markdown's sh blocks, a manual
+    page's examples."""
+    blocks, block = [], None
+    for line in raw:
+        if line in ("```sh", ".EX"):
+            block = []
+        elif line in ("```", ".EE") and block is not None:
+            if any("sales.txt" in command for command in block):
+                blocks.append(block)
+            block = None
+        elif block is not None:
+            block.append(line.replace(r"\-", "-").replace(r"\(aq", "'").replace(r"\e", "\\"))
+    return blocks
+
+
+def check_shell_lines(name, raw, command):
+    """Each block run by bash with the program on PATH, on a good day's
+    file, without a mistake, and on one that cannot be read (a folder)."""
+    day = "1 3\n4 2\n-1\n"
+    total = subprocess.run(command, input=day.encode(), stdout=subprocess.PIPE,
+                           check=False).stdout.decode().strip().split("\n")[-1]
+    faults = []
+    for block in shell_blocks(raw):
+        script = "\n".join(block) + "\n"
+        for good in [True, False]:
+            with tempfile.TemporaryDirectory() as folder:
+                os.symlink(os.path.abspath(command[0]), os.path.join(folder, "sales_tally"))
+                if good:
+                    with open(os.path.join(folder, "sales.txt"), "w") as sales:
+                        sales.write(day)
+                else:
+                    os.mkdir(os.path.join(folder, "sales.txt"))
+                env = dict(os.environ, PATH=folder + os.pathsep + os.environ["PATH"])
+                run = subprocess.run(["bash", "-c", script], cwd=folder, env=env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+                said = run.stdout.decode(errors="replace")
+                kept = ""
+                if os.path.isfile(os.path.join(folder, "day.txt")):
+                    with open(os.path.join(folder, "day.txt")) as written:
+                        kept = written.read()
+            echoed = re.findall(r"^([0-9]+)$", said, re.M)
+            status = int(echoed[0]) if "echo $?" in script and echoed else run.returncode
+            if good and (status != 0 or total not in said + kept):
+                faults.append("%s: %r on a good day's file gave status %d and %r, not 0 and "
+                              "the total" % (name, script, status, said))
+            if not good and status != 1:
+                faults.append("%s: %r on a file that cannot be read gave status %d, not the "
+                              "program's 1" % (name, script, status))
     return faults
 
 
@@ -149,9 +236,14 @@ def main():
         with open(guide, encoding="utf-8") as text:
             faults += ["%s: %s" % (name, fault) for fault in block_faults(
                 text.read(), [price for _, price in sorted(prices().items())])]
+    with open(guide, encoding="utf-8") as text:
+        raw = text.read().replace("\r\n", "\n").split("\n")
+    faults += check_keys(name, raw)
     found = sessions(lines)
     if not found:
         faults.append("%s: no session shown" % name)
+    if len(command) == 1:  # the shell's lines are Linux's
+        faults += check_shell_lines(name, raw, command)
     for start, typed, written in found:
         if written is None:
             faults.append("%s:%d: the session shown here never reaches the total" % (name, start))
