@@ -1,5 +1,5 @@
 # The Linux release (Release.cmake): a .deb and a .tar.gz with the program,
-# its manual page, changelog and copyright (Licence.cmake).
+# its manual page, changelog and copyright (License.cmake).
 
 # Writes source, compressed as Debian wants its documentation: gzip -9, no
 # name or time in the header.

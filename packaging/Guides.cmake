@@ -3,7 +3,7 @@
 # README.txt.in, and the manual page from sales_tally.1.in. What must stay
 # in step with the program is filled in here from its one home: the version,
 # the prices (src/price_list.h), the date of the last commit, the .msi's
-# identity (sales_tally.wxs), the licence and the signer. The tests hold the rest of what they say to
+# identity (sales_tally.wxs), the license and the signer. The tests hold the rest of what they say to
 # what the program does.
 set(wxs "${packaging}/sales_tally.wxs")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${wxs}"
@@ -42,12 +42,13 @@ foreach(price IN LISTS prices)
 endforeach()
 
 # Who signs the Windows packages: the subject of the certificate given when
-# configuring, or, in a rebuild of a signed release, as its record says.
-include("${packaging}/Signer.cmake")
-set(SALES_TALLY_SIGNER "" CACHE STRING
-    "Who signs the Windows packages, as README.txt names it: SALES_TALLY_SIGN_CERT's subject")
+# configuring (sign.py reads it as every signing is held to it), or, in a
+# rebuild of a signed release, as its record says.
 if(DEFINED SALES_TALLY_SIGN_CERT AND NOT SALES_TALLY_SIGN_CERT STREQUAL "")
-  sales_tally_signer(subject "${SALES_TALLY_SIGN_CERT}")
+  execute_process(COMMAND "${Python3_EXECUTABLE}" "${packaging}/sign.py" --subject
+                          "${SALES_TALLY_SIGN_CERT}"
+                  OUTPUT_VARIABLE subject OUTPUT_STRIP_TRAILING_WHITESPACE
+                  COMMAND_ERROR_IS_FATAL ANY)
   set(SALES_TALLY_SIGNER "${subject}" CACHE STRING "" FORCE)
 endif()
 if(NOT SALES_TALLY_SIGNER STREQUAL "")
@@ -67,15 +68,15 @@ else()
       "Signature. This build is not signed: Windows shows no publisher for it,"
       "and IT can admit it only by its hash (SHA256SUMS, or the file's own).")
 endif()
-# What the licence allows: LICENSE.txt (Licence.cmake).
+# What the license allows: LICENSE.txt (License.cmake).
 if(SALES_TALLY_LICENSE STREQUAL "")
-  set(licence_lines
-      "Licence. None has been granted yet: LICENSE.txt, beside the program,"
+  set(license_lines
+      "License. None has been granted yet: LICENSE.txt, beside the program,"
       "says what that means. Ask the maintainer before copying the program to"
       "more computers.")
 else()
-  set(licence_lines
-      "Licence. LICENSE.txt, beside the program, gives the terms on which it"
+  set(license_lines
+      "License. LICENSE.txt, beside the program, gives the terms on which it"
       "may be used, copied and deployed (${SALES_TALLY_LICENSE}).")
 endif()
 
@@ -100,7 +101,7 @@ endif()
 # configure_file gives the template's own lines CR LF, not the lines it puts in.
 list(JOIN contact_lines "\r\n" SALES_TALLY_CONTACT_TEXT)
 list(JOIN signature_lines "\r\n" SALES_TALLY_SIGNATURE_TEXT)
-list(JOIN licence_lines "\r\n" SALES_TALLY_LICENCE_TEXT)
+list(JOIN license_lines "\r\n" SALES_TALLY_LICENSE_TEXT)
 list(JOIN readme_rows "\r\n" SALES_TALLY_PRICE_ROWS)
 configure_file("${packaging}/README.txt.in" "${PROJECT_BINARY_DIR}/README.txt" @ONLY
                NEWLINE_STYLE CRLF)

@@ -12,7 +12,7 @@
 #   takes to start; the cabinet takes the files' times, which the staging
 #   set. Its package code is random, so msibuild then writes ours into the
 #   summary, on the same clock.
-include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/Record.cmake")
 include("${CMAKE_CURRENT_LIST_DIR}/ProductCode.cmake")
 foreach(tool IN ITEMS wixl msibuild faketime)
   find_program(${tool}_program ${tool})

@@ -1,4 +1,4 @@
-# What every release shares: who it says it is, its licence, its epoch and
+# What every release shares: who it says it is, its license, its epoch and
 # record, the scripts cpack runs, the guides; then what an install puts
 # where and the packages cpack makes of it, on Windows (Windows.cmake) or
 # elsewhere (Debian.cmake). Each writes SHA256SUMS beside its packages
@@ -6,15 +6,32 @@
 include(GNUInstallDirs)
 set(packaging "${CMAKE_CURRENT_LIST_DIR}")
 
-# Who the release says it is, wherever it says it: the exe's version
-# resource, the .msi and Programs and Features, the .deb.
-set(SALES_TALLY_MAINTAINER "" CACHE STRING
-    "The packages' maintainer, as Name <address>: also where security problems are reported")
-set(SALES_TALLY_URL "" CACHE STRING "The program's page")
-set(SALES_TALLY_SUPPORTED_UNTIL "2027-12-31" CACHE STRING
-    "The last day this version gets security fixes, YYYY-MM-DD")
+# The release settings, each declared once in settings.json: its name,
+# meaning, default, where it shows, what a signed release says without it
+# (signed_needs: sign.py refuses the default) and the value CI's signed
+# release gives it (ci; a FILEPATH's is the file's text). Each is a cache
+# variable, reaches README.txt as @NAME@, and the release's record carries
+# every one (Record.cmake; a file by its text), which a rebuild gives again
+# (rebuild.py).
+file(READ "${packaging}/settings.json" declared)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${packaging}/settings.json")
+string(JSON count LENGTH "${declared}")
+math(EXPR last "${count} - 1")
+set(CPACK_SALES_TALLY_RELEASE_SETTINGS "")
+foreach(at RANGE ${last})
+  string(JSON name GET "${declared}" ${at} name)
+  string(JSON default GET "${declared}" ${at} default)
+  string(JSON meaning GET "${declared}" ${at} meaning)
+  string(JSON type ERROR_VARIABLE untyped GET "${declared}" ${at} type)
+  if(untyped)
+    set(type STRING)
+  endif()
+  set(${name} "${default}" CACHE ${type} "${meaning}")
+  list(APPEND CPACK_SALES_TALLY_RELEASE_SETTINGS ${name})
+endforeach()
+
 # Without a maintainer or page, a package names none, and says so; no signed
-# release is made without them (Sign.cmake).
+# release is made without them (sign.py).
 set(SALES_TALLY_PUBLISHER "sales_tally")
 set(SALES_TALLY_CONTACT_ADDRESS "")
 if(SALES_TALLY_MAINTAINER MATCHES "^(.*[^ ]) *<(.+)>$")
@@ -24,9 +41,8 @@ elseif(NOT SALES_TALLY_MAINTAINER STREQUAL "")
   message(FATAL_ERROR "SALES_TALLY_MAINTAINER is \"Name <address>\", not \"${SALES_TALLY_MAINTAINER}\"")
 endif()
 set(SALES_TALLY_PRODUCT_NAME "Sales tally")
-# SALES_TALLY_LICENSE and SALES_TALLY_LICENSE_FILE, LICENSE.txt and the
-# .deb's copyright.
-include("${packaging}/Licence.cmake")
+# LICENSE.txt and the .deb's copyright.
+include("${packaging}/License.cmake")
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION [[
@@ -94,12 +110,8 @@ endmacro()
 # can hold them to the program.
 include("${packaging}/Guides.cmake")
 
-# Every release setting reaches the packages' bytes, so the release's record
-# names each (Record.cmake; the licence by its text), and a rebuild gives them
-# again (rebuild.py).
-set(CPACK_SALES_TALLY_RELEASE_SETTINGS
-    SALES_TALLY_MAINTAINER SALES_TALLY_URL SALES_TALLY_SUPPORTED_UNTIL SALES_TALLY_LICENSE
-    SALES_TALLY_LICENSE_FILE SALES_TALLY_SIGNER)
+# The release settings as cpack's scripts see them, after Guides.cmake has
+# read the signer.
 foreach(setting IN LISTS CPACK_SALES_TALLY_RELEASE_SETTINGS)
   set(CPACK_${setting} "${${setting}}")
 endforeach()

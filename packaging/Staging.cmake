@@ -12,7 +12,7 @@ set(ENV{TZ} UTC0)
 # The exe is signed once a run of cpack, for its first package, and every other
 # package takes the same signed bytes: signed twice, with a timestamp, the
 # zip's and the .msi's would differ.
-include("${CMAKE_CURRENT_LIST_DIR}/Sign.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/Record.cmake")
 include("${CMAKE_CURRENT_LIST_DIR}/ThisRun.cmake")
 set(kept "${this_run}/signed")
 file(GLOB_RECURSE programs RELATIVE "${CPACK_TEMPORARY_DIRECTORY}"

@@ -3,7 +3,7 @@
 The link map (the build writes it beside the program: Release.cmake) names
 every archive member the linker took and every object and shared library it
 loaded. linked_files() reads those; LIBRARIES says, for each library the
-program may link, which files are its own, its SPDX licence (as its Debian
+program may link, which files are its own, its SPDX license (as its Debian
 copyright file gives it) and the lines of its notice that NOTICES.txt must
 carry when any of its files, or the members named, were linked. A linked
 file that no library claims stops the bill of materials (sbom.py) and fails
@@ -16,9 +16,9 @@ from collections import namedtuple
 GCC_RUNTIME = "GPL-3.0-or-later WITH GCC-exception-3.1"
 GCC_NOTICE = [("", "GCC Runtime Library Exception")]
 
-# name, linked files (a pattern on the file name), licence, notices: (a
+# name, linked files (a pattern on the file name), license, notices: (a
 # pattern on the member's name, a line NOTICES.txt must carry)
-Library = namedtuple("Library", "name files licence notices")
+Library = namedtuple("Library", "name files license notices")
 LIBRARIES = [
     Library("MinGW-w64 runtime",
             r"crt2\.o|libmingw32\.a|libmingwex\.a|libmoldname\.a|libmsvcrt\.a|"

@@ -17,6 +17,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -110,12 +111,20 @@ def main():
     if record["epoch_from"] == "SOURCE_DATE_EPOCH":
         env["SOURCE_DATE_EPOCH"] = record["epoch"]
     settings = dict(record["settings"])
-    if record.get("license_text"):
-        settings["SALES_TALLY_LICENSE_FILE"] = os.path.join(work, "LICENSE")
-        with open(settings["SALES_TALLY_LICENSE_FILE"], "wb") as text:
-            text.write(record["license_text"].encode())
+    for name, text in record.get("file_texts", {}).items():
+        settings[name] = ""
+        if text:
+            settings[name] = os.path.join(work, name)
+            with open(settings[name], "wb") as written:
+                written.write(text.encode())
     run(["cmake", "--preset", record["preset"], "-B", build, "-DBUILD_TESTING=OFF"]
         + ["-D%s=%s" % item for item in sorted(settings.items())], cwd=source, env=env)
+    # Every setting the release was made with, the rebuild has.
+    with open(os.path.join(build, "CMakeCache.txt")) as cache:
+        cached = dict(re.findall(r"^(SALES_TALLY_\w+):\w+=(.*)$", cache.read(), re.M))
+    for name, value in sorted(settings.items()):
+        if cached.get(name) != value:
+            fail("the rebuild's %s is %r, the record's %r" % (name, cached.get(name), value))
     run(["cmake", "--build", build, "--config", "Release"], env=env)
     if record["signed"] == "yes":
         env["SALES_TALLY_SIGNATURES_FROM"] = published

@@ -6,8 +6,7 @@ bytes (rebuild.py), the same bytes itself for the same release.
 
 NAME=VALUE are the source commit, the version, the epoch and where it came
 from, the preset, whether the packages are signed, and every release
-setting (CMake's cache variables, SALES_TALLY_...; the licence file by its
-text); TOOL, the path of each program that made the packages, recorded with
+setting (settings.json; a FILEPATH's by its text, in file_texts); TOOL, the path of each program that made the packages, recorded with
 its Debian package's version. Written by Record.cmake before each generator,
 for the bills of materials (sbom.py), and listed in SHA256SUMS once the
 release is whole.
@@ -19,15 +18,22 @@ import sys
 from dpkg import tools
 
 
+def file_settings():
+    """The names of the release settings that are files (settings.json)."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "settings.json")) as text:
+        return {entry["name"] for entry in json.load(text) if entry.get("type") == "FILEPATH"}
+
+
 def main():
     out, arguments = sys.argv[1], sys.argv[2:]
     split = arguments.index("--")
-    record = {"settings": {}, "tools": tools(arguments[split + 1:])}
+    record = {"settings": {}, "file_texts": {}, "tools": tools(arguments[split + 1:])}
+    files = file_settings()
     for argument in arguments[:split]:
         name, _, value = argument.partition("=")
-        if name == "SALES_TALLY_LICENSE_FILE":  # where it lies does not reach the packages
+        if name in files:  # where it lies does not reach the packages
             with open(value or os.devnull, "rb") as text:
-                record["license_text"] = text.read().decode()
+                record["file_texts"][name] = text.read().decode()
         elif name.startswith("SALES_TALLY_"):
             record["settings"][name] = value
         else:

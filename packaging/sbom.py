@@ -1,8 +1,8 @@
 """Writes a package's bill of materials, CycloneDX 1.6 JSON: the program,
-with its licence, who supplies and made it (the maintainer, with the page)
+with its license, who supplies and made it (the maintainer, with the page)
 and the tools that made it; and each library the link map says was linked
 into it (linked.py), with the Debian package it came from, that package's
-version and a purl, all asked of this machine's dpkg, and its SPDX licence.
+version and a purl, all asked of this machine's dpkg, and its SPDX license.
 The same bytes for the same build: no random serial number, the time the
 packages' epoch.
 
@@ -23,7 +23,7 @@ from dpkg import packages_of, tool_packages, versions
 from linked import library_of, linked_files
 
 NO_CONTACT = "This build comes without a contact"
-NO_LICENCE = {"license": {"name": "No licence granted: see LICENSE.txt, or the .deb's copyright"}}
+NO_LICENSE = {"license": {"name": "No license granted: see LICENSE.txt, or the .deb's copyright"}}
 
 
 def organisation(maintainer, page):
@@ -64,7 +64,7 @@ def main():
         library = library_of(path)
         if library is None:
             sys.exit("sbom.py: %s is linked, and linked.py does not know it: give it a library, "
-                     "its licence and its notice (NOTICES.txt)" % path)
+                     "its license and its notice (NOTICES.txt)" % path)
         entry = libraries.setdefault(library.name, {"library": library, "files": set(),
                                                     "packages": set()})
         entry["files"].add(path)
@@ -86,7 +86,7 @@ def main():
             "name": name,
             "version": known[packages[0]][0],
             "purl": purls[0],
-            "licenses": [{"expression": entry["library"].licence}],
+            "licenses": [{"expression": entry["library"].license}],
             "properties": [{"name": "sales_tally:debian-package", "value": p} for p in packages]
             + [{"name": "sales_tally:purl", "value": p} for p in purls[1:]]
             + [{"name": "sales_tally:linked", "value": f} for f in sorted(entry["files"])],
@@ -95,8 +95,8 @@ def main():
         digest = hashlib.sha256(packed.read()).hexdigest()
     when = datetime.datetime.fromtimestamp(int(record["epoch"]), datetime.timezone.utc)
     maker = organisation(settings["SALES_TALLY_MAINTAINER"], settings["SALES_TALLY_URL"])
-    licence = ({"expression": settings["SALES_TALLY_LICENSE"]} if settings["SALES_TALLY_LICENSE"]
-               else NO_LICENCE)
+    license = ({"expression": settings["SALES_TALLY_LICENSE"]} if settings["SALES_TALLY_LICENSE"]
+               else NO_LICENSE)
     bom = {
         "bomFormat": "CycloneDX",
         "specVersion": "1.6",
@@ -115,7 +115,7 @@ def main():
                 "purl": "pkg:generic/sales_tally@%s" % urllib.parse.quote(version, safe=""),
                 "supplier": maker,
                 "manufacturer": maker,
-                "licenses": [licence],
+                "licenses": [license],
                 "hashes": [{"alg": "SHA-256", "content": digest}],
                 "properties": [{"name": "sales_tally:file", "value": os.path.basename(program)}],
             },

@@ -92,15 +92,15 @@ class Release:
         expect(missing is not None, "%s is not in the build's cache" % name)
         return missing
 
-    def licence(self):
-        """The licence the packages must carry, its name and its text (LF):
+    def license(self):
+        """The license the packages must carry, its name and its text (LF):
         the build's, or the statement that none is granted."""
         name = self.cache("SALES_TALLY_LICENSE", missing="")
         path = self.cache("SALES_TALLY_LICENSE_FILE", missing="") or os.path.join(
-            ROOT, "packaging", "no-licence.txt")
+            ROOT, "packaging", "no-license.txt")
         with open(path, "rb") as text:
             body = text.read().decode().replace("\r\n", "\n").rstrip("\n") + "\n"
-        return name or "LicenseRef-no-licence-granted", body
+        return name or "LicenseRef-no-license-granted", body
 
     def cpack_setting(self, name):
         with open(os.path.join(self.build, "CPackConfig.cmake")) as config:

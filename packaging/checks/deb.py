@@ -1,6 +1,6 @@
 """release.deb: the .deb passes lintian; unpacked, its program is hardened
 and tallies a session, and its manual page, changelog and copyright are
-there, the copyright in Debian's format with the licence; the .tar.gz holds
+there, the copyright in Debian's format with the license; the .tar.gz holds
 the same program."""
 import glob
 import os
@@ -20,14 +20,14 @@ def check(release):
     for document in ["usr/share/man/man1/sales_tally.1.gz", "usr/share/doc/sales-tally/copyright",
                      "usr/share/doc/sales-tally/changelog.gz"]:
         expect(os.path.isfile(os.path.join(root, document)), "the .deb has no " + document)
-    # The licence, in Debian's format: its name, and its text indented.
-    licence, text = release.licence()
+    # The license, in Debian's format: its name, and its text indented.
+    license, text = release.license()
     with open(os.path.join(root, "usr/share/doc/sales-tally/copyright")) as copyright_file:
         copyright_text = copyright_file.read()
     indented = "".join(" " + line + "\n" if line else " .\n" for line in text.splitlines())
     expect(copyright_text.startswith("Format: https://www.debian.org/doc/packaging-manuals/")
-           and copyright_text.endswith("\nLicense: %s\n%s" % (licence, indented)),
-           "the .deb's copyright does not give the licence %s in Debian's format" % licence)
+           and copyright_text.endswith("\nLicense: %s\n%s" % (license, indented)),
+           "the .deb's copyright does not give the license %s in Debian's format" % license)
     tree = os.path.join(release.scratch, "tgz")
     os.makedirs(tree)
     run(["tar", "xzf", release.the_one(".tar.gz"), "-C", tree])

@@ -1,7 +1,8 @@
 """release.reproducible: packaging/rebuild.py, as anyone verifies a published
 release, on the build's own packages: its commit built again in another
 folder and time zone, with the settings and signatures the record names,
-gives the same SHA256SUMS. It must also refuse a copy with one byte of the
+gives the same SHA256SUMS; first, the record carries every release setting
+(settings.json) as the build has it. It must also refuse a copy with one byte of the
 zip changed, and one whose record names another commit, each made to agree
 with its SHA256SUMS as whoever altered it would. Skipped (77) on a tree with
 uncommitted changes, which a clone lacks; failed on a build configured
@@ -19,6 +20,8 @@ REBUILD = os.path.join(ROOT, "packaging", "rebuild.py")
 
 
 def check(release):
+    carries_every_setting(release)
+
     def git(*args):
         return run(["git", "-C", ROOT] + list(args)).decode()
 
@@ -61,6 +64,26 @@ def check(release):
         expect(status != 0, "rebuild.py accepts a release with %s altered:\n%s"
                % (name, said[-2000:]))
         print("%s: refused, %s" % (name, said.strip().splitlines()[-1]))
+
+
+def carries_every_setting(release):
+    """The record carries every declared release setting as the build has it:
+    one it left out would come back as its default in a rebuild."""
+    with open(os.path.join(ROOT, "packaging", "settings.json")) as text:
+        declared = json.load(text)
+    with open(release.the_one(".release.json")) as text:
+        record = json.load(text)
+    for entry in declared:
+        name, value = entry["name"], release.cache(entry["name"])
+        if entry.get("type") == "FILEPATH":
+            carried = record.get("file_texts", {}).get(name)
+            with open(value or os.devnull, "rb") as text:
+                value = text.read().decode()
+        else:
+            carried = record["settings"].get(name)
+        expect(carried == value, "the record does not carry the release setting %s as the build "
+               "has it (%r), but %r: a rebuild would not give the same packages"
+               % (name, value, carried))
 
 
 def published_copy(release, name):

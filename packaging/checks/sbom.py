@@ -2,10 +2,10 @@
 PACKAGE.cdx.json, valid CycloneDX 1.6 by the strict validator of npm's
 @cyclonedx/cyclonedx-library (which .ci/run installs) and by Python's
 jsonschema against the 1.6 schema that library ships, naming this version,
-the program's purl and licence, the maintainer as supplier and manufacturer,
+the program's purl and license, the maintainer as supplier and manufacturer,
 the tools that made it (the compiler among them), and listing as linked
 exactly the files the link map says were linked, each library with its
-Debian package, version, purl (the architecture a qualifier) and licence."""
+Debian package, version, purl (the architecture a qualifier) and license."""
 import json
 import os
 import re
@@ -58,7 +58,7 @@ def check(release):
                    "%s" % (sbom, component["name"], component.get("purl")))
             expect(component.get("version") and component.get("purl", "").startswith("pkg:deb/")
                    and component.get("licenses") and ("sales_tally:debian-package" in dict(properties)),
-                   "%s: %s lacks a version, purl, licence or package" % (sbom, component["name"]))
+                   "%s: %s lacks a version, purl, license or package" % (sbom, component["name"]))
             listed += [value for name, value in properties if name == "sales_tally:linked"]
         expect(sorted(listed) == linked, "%s lists as linked what the link map does not say, or "
                "leaves out what it says:\nonly listed: %s\nonly linked: %s"
@@ -92,7 +92,7 @@ def schema_errors(modules, sbom):
 
 
 def expect_maker_and_tools(release, sbom, bom):
-    """Who made the program, with what, under which licence."""
+    """Who made the program, with what, under which license."""
     program = bom["metadata"]["component"]
     # A build without a maintainer names no address, and says so.
     publisher = (release.cache("SALES_TALLY_MAINTAINER").split(" <")[0]
@@ -105,10 +105,10 @@ def expect_maker_and_tools(release, sbom, bom):
                "%s names the %s %s, not %s at %s" % (sbom, role, entity, publisher, page))
     expect(program.get("purl") == "pkg:generic/sales_tally@" + program["version"],
            "%s gives the program the purl %s" % (sbom, program.get("purl")))
-    licence, _ = release.licence()
+    license, _ = release.license()
     given = program["licenses"][0].get("expression")
-    expect(given == licence or (given is None and licence.startswith("LicenseRef-no-licence")),
-           "%s gives the program the licence %s, not %s" % (sbom, program["licenses"], licence))
+    expect(given == license or (given is None and license.startswith("LicenseRef-no-license")),
+           "%s gives the program the license %s, not %s" % (sbom, program["licenses"], license))
     tools = {tool["name"] for tool in bom["metadata"]["tools"]["components"]}
     compiler = release.cpack_setting("CPACK_SALES_TALLY_BUILD_TOOLS").split(";")[0]
     compiler = run(["dpkg-query", "-S", os.path.realpath(shutil.which(compiler) or compiler)])

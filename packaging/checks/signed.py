@@ -9,7 +9,7 @@ that cannot finish (no timestamp server, one that never answers, one that
 fails after the exe, into a folder that held a whole release), one whose
 timestamp does not verify (a token for other data, an authority nobody
 trusts), and a signed release without a contact, without a
-licence, or by another signer than README.txt names, each stop the release,
+license, or by another signer than README.txt names, each stop the release,
 and no SHA256SUMS vouches for it, nor does an earlier run's package
 remain. The build's own signing settings play no part: each release here
 signs as it says."""
@@ -42,7 +42,7 @@ def check(release):
                       % (log, shutil.which("osslsigncode")))
     os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
     path = wrappers + os.pathsep + os.environ["PATH"]
-    # A signed release names a real contact, its licence and, as README.txt
+    # A signed release names a real contact, its license and, as README.txt
     # does, its signer; the build's own may have none, or a
     # maintainer's.
     contact = {"CPACK_SALES_TALLY_MAINTAINER": "Shop IT <security@shop.test>",
@@ -99,7 +99,7 @@ def check(release):
         good = dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good"))
         for name, cpack_config, settings, said in [
                 ("no-contact", no_contact, good, "who to report security problems to"),
-                ("no-licence", unlicensed, good, "carries its owner's licence"),
+                ("no-license", unlicensed, good, "carries its owner's license"),
                 ("another-signer", other_signer, good, "as the signer"),
                 ("no-timestamp", config, {}, "needs a timestamp"),
                 ("silent-server", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),

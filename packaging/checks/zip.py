@@ -1,7 +1,7 @@
 """release.zip: the zip's files; the exe's mitigations, manifest, version
 resource and icon, and that the committed icon is what draw_icon.py draws;
 README.txt, NOTICES.txt and LICENSE.txt as Windows reads them, the
-licence's text in LICENSE.txt, the signer and licence in README.txt, and in
+license's text in LICENSE.txt, the signer and license in README.txt, and in
 NOTICES.txt the
 notices of everything the link map says was linked; the exe tallies a
 session under Wine."""
@@ -48,11 +48,11 @@ def check(release):
         expect(name != "README.txt" or not any(
             re.search(rb"`|^#|\]\(|\*\*|apt-get|Debian|cmake|\.md\b|\.deb", line) for line in lines),
             name + " has Markdown, or what is not for Windows")
-    # The owner's licence, and who signed, as README.txt says to IT.
-    licence, text = release.licence()
+    # The owner's license, and who signed, as README.txt says to IT.
+    license, text = release.license()
     with open(os.path.join(folder, "LICENSE.txt"), "rb") as shipped:
         expect(shipped.read().decode() == text.replace("\n", "\r\n"),
-               "LICENSE.txt is not the text of the licence %s" % licence)
+               "LICENSE.txt is not the text of the license %s" % license)
     with open(os.path.join(folder, "README.txt"), "rb") as readme:
         readme_txt = readme.read().decode().replace("\r\n", "\n")
     certificate = release.cache("SALES_TALLY_SIGN_CERT", missing="")
@@ -62,8 +62,8 @@ def check(release):
                        "RFC2253"]).decode().strip().replace("subject=", "", 1)
         signer = "\n    %s\n" % re.sub(r"(?<!\\),(?=[A-Za-z]+=)", ", ", subject)
     expect(signer in readme_txt, "README.txt does not name the signer: %r" % signer)
-    expect(licence.startswith("LicenseRef-no-licence") or "(%s)" % licence in readme_txt,
-           "README.txt does not name the licence %s" % licence)
+    expect(license.startswith("LicenseRef-no-license") or "(%s)" % license in readme_txt,
+           "README.txt does not name the license %s" % license)
     # Whom to report to: the maintainer's address, or, without one, that
     # there is none; never an address nobody reads.
     maintainer = release.cache("SALES_TALLY_MAINTAINER")

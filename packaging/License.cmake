@@ -1,33 +1,30 @@
-# The program's licence, the owner's choice and so a release setting, like
-# the contact (Release.cmake): an SPDX expression, or a LicenseRef-... for a
-# licence of the owner's own, and the file with its text. Every package
-# ships the text: LICENSE.txt beside the exe (CR LF), the .deb's copyright
-# file in Debian's format. Without them, both say that no licence is
-# granted, and no signed release is made (Sign.cmake).
-set(SALES_TALLY_LICENSE "" CACHE STRING
-    "The program's licence, an SPDX expression or LicenseRef-...: the owner's choice")
-set(SALES_TALLY_LICENSE_FILE "" CACHE FILEPATH "The text of SALES_TALLY_LICENSE")
-set(licence_text_file "${SALES_TALLY_LICENSE_FILE}")
+# The program's license, the owner's choice and so a release setting, like
+# the contact (settings.json): SALES_TALLY_LICENSE, an SPDX expression or a
+# LicenseRef-... for a license of the owner's own, and SALES_TALLY_LICENSE_FILE
+# with its text. Every package ships the text: LICENSE.txt beside the exe
+# (CR LF), the .deb's copyright file in Debian's format. Without them, both
+# say that no license is granted, and no signed release is made.
+set(license_text_file "${SALES_TALLY_LICENSE_FILE}")
 set(SALES_TALLY_LICENSE_NAME "${SALES_TALLY_LICENSE}")
 if(SALES_TALLY_LICENSE STREQUAL "" AND SALES_TALLY_LICENSE_FILE STREQUAL "")
-  set(licence_text_file "${packaging}/no-licence.txt")
-  set(SALES_TALLY_LICENSE_NAME "LicenseRef-no-licence-granted")
+  set(license_text_file "${packaging}/no-license.txt")
+  set(SALES_TALLY_LICENSE_NAME "LicenseRef-no-license-granted")
 elseif(SALES_TALLY_LICENSE STREQUAL "" OR NOT EXISTS "${SALES_TALLY_LICENSE_FILE}")
-  message(FATAL_ERROR "A licence needs both SALES_TALLY_LICENSE and SALES_TALLY_LICENSE_FILE, "
+  message(FATAL_ERROR "A license needs both SALES_TALLY_LICENSE and SALES_TALLY_LICENSE_FILE, "
                       "an existing file with its text")
 endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${licence_text_file}")
-file(READ "${licence_text_file}" licence_text)
-string(REPLACE "\r\n" "\n" licence_text "${licence_text}")
-string(REGEX REPLACE "\n+$" "" licence_text "${licence_text}")
-string(APPEND licence_text "\n")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${license_text_file}")
+file(READ "${license_text_file}" license_text)
+string(REPLACE "\r\n" "\n" license_text "${license_text}")
+string(REGEX REPLACE "\n+$" "" license_text "${license_text}")
+string(APPEND license_text "\n")
 
 if(WIN32)
-  string(REPLACE "\n" "\r\n" windows_text "${licence_text}")
+  string(REPLACE "\n" "\r\n" windows_text "${license_text}")
   file(WRITE "${PROJECT_BINARY_DIR}/LICENSE.txt" "${windows_text}")
 else()
   # Debian's format: each line of the text indented, an empty one as " .".
-  string(REGEX REPLACE "\n$" "" debian_text "${licence_text}")
+  string(REGEX REPLACE "\n$" "" debian_text "${license_text}")
   string(REPLACE "\n" "\n " debian_text " ${debian_text}\n")
   string(REGEX REPLACE " $" "" debian_text "${debian_text}")
   # Twice, for empty lines in a row.
