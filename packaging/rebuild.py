@@ -122,7 +122,7 @@ def main():
     # Every setting the release was made with, the rebuild has.
     with open(os.path.join(build, "CMakeCache.txt")) as cache:
         cached = dict(re.findall(r"^(SALES_TALLY_\w+):\w+=(.*)$", cache.read(), re.M))
-    for name, value in sorted(settings.items()):
+    for name, value in sorted(record["settings"].items()):
         if cached.get(name) != value:
             fail("the rebuild's %s is %r, the record's %r" % (name, cached.get(name), value))
     run(["cmake", "--build", build, "--config", "Release"], env=env)
