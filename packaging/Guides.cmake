@@ -79,6 +79,7 @@ else()
       "License. LICENSE.txt, beside the program, gives the terms on which it"
       "may be used, copied and deployed (${SALES_TALLY_LICENSE}).")
 endif()
+list(APPEND license_lines "Copyright ${SALES_TALLY_COPYRIGHT}.")
 
 # Whom to tell of a security problem, and the program's page: only what the
 # builder gave, never an address nobody reads.

@@ -44,8 +44,7 @@ else()
        ${upstream}
        "\n"
        "Files: *\n"
-       "Copyright: 2026 the sales_tally authors: everyone who has committed to its source\n"
-       " repository, as its history records.\n"
+       "Copyright: ${SALES_TALLY_COPYRIGHT}\n"
        "License: ${SALES_TALLY_LICENSE_NAME}\n"
        "${debian_text}")
 endif()

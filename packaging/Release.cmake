@@ -86,7 +86,8 @@ else()
   set(CPACK_SALES_TALLY_PACKAGING_TOOLS dpkg-deb)
 endif()
 set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Checksums.cmake" "${packaging}/Staging.cmake")
-set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Sbom.cmake" "${packaging}/Checksums.cmake")
+set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Modes.cmake" "${packaging}/Sbom.cmake"
+                              "${packaging}/Checksums.cmake")
 
 # Each package's bill of materials is made from the program's link map, by
 # Python (Sbom.cmake).

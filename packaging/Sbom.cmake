@@ -16,7 +16,7 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   endif()
   execute_process(
     COMMAND "${CPACK_SALES_TALLY_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/sbom.py"
-            "${CPACK_PACKAGE_DIRECTORY}/${name}.cdx.json" "${CPACK_SALES_TALLY_LINK_MAP}"
+            "${CPACK_PACKAGE_DIRECTORY}/${name}.cdx.json" "${package}" "${CPACK_SALES_TALLY_LINK_MAP}"
             ${programs} "${record}"
     COMMAND_ERROR_IS_FATAL ANY)
 endforeach()

@@ -14,25 +14,10 @@ signed_needs). --subject prints the certificate's subject as Windows shows
 it ("CN=Corner Shop IT, O=Corner Shop"): the signer README.txt names, which
 every signing is held to.
 
-The settings come from the environment (Sign.cmake gives the cache's where
-the environment has none):
-  SALES_TALLY_SIGN_CERT            the certificate, a file
-  SALES_TALLY_SIGN_KEY             its private key: a file, or a PKCS#11 URI
-                                   (pkcs11:token=...;object=...) on a token
-  SALES_TALLY_SIGN_PKCS11_MODULE   with a URI: the token's PKCS#11 module
-  SALES_TALLY_SIGN_TIMESTAMP_URLS  RFC 3161 timestamp servers, separated by
-                                   spaces or semicolons, tried in turn: without
-                                   a timestamp the signature dies with the
-                                   certificate, so a signing needs one...
-  SALES_TALLY_SIGN_UNTIMESTAMPED   ...unless this is ON: a throwaway signing
-                                   (tests), at the packages' epoch
-  SALES_TALLY_SIGN_TIMEOUT         seconds any one osslsigncode call may take
-  SALES_TALLY_SIGNATURES_FROM      a folder with the published packages: their
-                                   signatures are attached instead, so that
-                                   anyone can rebuild a signed release
-  SALES_TALLY_SIGNATURES_CAFILE    the certificates every signature and its
-                                   timestamp must verify against, when not the
-                                   system's
+The signing settings, SALES_TALLY_SIGN_* and SALES_TALLY_SIGNATURES_*, are
+Windows.cmake's cache variables, which say what each means; they come in
+the environment (Sign.cmake gives the cache's where it has none). The
+timestamp servers are tried in turn, each for as long as a call may take.
 The key's passphrase or the token's PIN, a secret, comes from
 SALES_TALLY_SIGN_PASSWORD only, and reaches osslsigncode through a file only
 the builder can read, never on its command line, where any user's ps would
@@ -127,7 +112,7 @@ def attach(path, published, log):
         raise Refused("osslsigncode could not give %s the signature of %s %s"
                       % (path, published, failure))
     os.remove(signature)
-    os.replace(path + ".signed", path)
+    signed(path)
 
 
 def refuse_unready(record):
@@ -215,8 +200,15 @@ def sign(path, published, record, product):
     finally:
         if os.path.exists(secret):
             os.remove(secret)
-    os.replace(path + ".signed", path)
+    signed(path)
     verify(path, log)
+
+
+def signed(path):
+    """The signed file in the place of the unsigned one, with its mode:
+    osslsigncode's follows the umask, which the zip would keep."""
+    shutil.copymode(path, path + ".signed")
+    os.replace(path + ".signed", path)
 
 
 def main():

@@ -1,6 +1,6 @@
 """release.reproducible: packaging/rebuild.py, as anyone verifies a published
 release, on the build's own packages: its commit built again in another
-folder and time zone, with the settings and signatures the record names,
+folder, time zone and umask (027), with the settings and signatures the record names,
 gives the same SHA256SUMS; first, the record carries every release setting
 (settings.json) as the build has it. It must also refuse a copy with one byte of the
 zip changed, and one whose record names another commit, each made to agree
@@ -45,7 +45,7 @@ def check(release):
 
     def rebuild(published):
         done = subprocess.run([sys.executable, REBUILD, published, "--work", work], env=env,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, umask=0o027)
         return done.returncode, done.stdout.decode(errors="replace")
 
     status, said = rebuild(release.build)

@@ -5,7 +5,10 @@ jsonschema against the 1.6 schema that library ships, naming this version,
 the program's purl and license, the maintainer as supplier and manufacturer,
 the tools that made it (the compiler among them), and listing as linked
 exactly the files the link map says were linked, each library with its
-Debian package, version, purl (the architecture a qualifier) and license."""
+Debian package, version, purl (the architecture a qualifier) and license;
+and NTIA's minimum elements in every bill, each naming its own package with
+a serial number of its own."""
+import hashlib
 import json
 import os
 import re
@@ -37,6 +40,7 @@ def check(release):
     names = release.packages()
     packages = [name for name in names if not name.endswith(".json")]
     expect(packages, "no packages of version %s" % version)
+    serials = []
     for package in packages:
         expect(package + ".cdx.json" in names, "%s has no bill of materials beside it" % package)
         sbom = os.path.join(release.build, package + ".cdx.json")
@@ -49,6 +53,7 @@ def check(release):
                "%s names version %s" % (sbom, bom["metadata"]["component"]["version"]))
         schema_errors(modules, sbom)
         expect_maker_and_tools(release, sbom, bom)
+        serials.append(expect_minimum_elements(release, package, sbom, bom))
         listed = []
         for component in bom["components"]:
             properties = [(p["name"], p["value"]) for p in component.get("properties", [])]
@@ -63,6 +68,36 @@ def check(release):
         expect(sorted(listed) == linked, "%s lists as linked what the link map does not say, or "
                "leaves out what it says:\nonly listed: %s\nonly linked: %s"
                % (sbom, sorted(set(listed) - set(linked)), sorted(set(linked) - set(listed))))
+    expect(len(set(serials)) == len(serials), "two bills of materials share a serial number: %s"
+           % serials)
+
+
+def expect_minimum_elements(release, package, sbom, bom):
+    """NTIA's minimum elements: for every component its supplier, name,
+    version and unique identifier, and how it relates to the program; the
+    bill's author and time; and which package it describes. Returns the
+    bill's serial number."""
+    serial = bom.get("serialNumber", "")
+    expect(re.fullmatch(r"urn:uuid:[0-9a-f-]{36}", serial), "%s has no serial number" % sbom)
+    metadata = bom["metadata"]
+    expect(metadata.get("timestamp") and [a.get("name") for a in metadata.get("authors", [])],
+           "%s names no author or time" % sbom)
+    with open(os.path.join(release.build, package), "rb") as data:
+        digest = hashlib.sha256(data.read()).hexdigest()
+    described = {p["name"]: p["value"] for p in metadata.get("properties", [])}
+    expect(described == {"sales_tally:package": package, "sales_tally:package-sha256": digest},
+           "%s does not name the package it describes, %s %s: %s" % (sbom, package, digest,
+                                                                      described))
+    related = {d["ref"]: d["dependsOn"] for d in bom.get("dependencies", [])}
+    for component in [metadata["component"]] + bom["components"] + metadata["tools"]["components"]:
+        expect(component.get("supplier", {}).get("name") and component.get("name")
+               and component.get("version") and component.get("purl"),
+               "%s: %s lacks a supplier, name, version or purl" % (sbom, component.get("name")))
+    program = metadata["component"]["bom-ref"]
+    expect(sorted(related.get(program, [])) == sorted(c["bom-ref"] for c in bom["components"])
+           and all(c["bom-ref"] in related for c in bom["components"]),
+           "%s does not relate every library to the program: %s" % (sbom, related))
+    return serial
 
 
 def schema_errors(modules, sbom):
@@ -103,8 +138,13 @@ def expect_maker_and_tools(release, sbom, bom):
         expect(entity and entity["name"] == publisher and entity.get("url", [""]) == [page]
                and "example." not in json.dumps(entity),
                "%s names the %s %s, not %s at %s" % (sbom, role, entity, publisher, page))
-    expect(program.get("purl") == "pkg:generic/sales_tally@" + program["version"],
-           "%s gives the program the purl %s" % (sbom, program.get("purl")))
+    # The Windows program and the Linux one, told apart.
+    platform = r"arch=x86_64&os=windows" if re.search(r"\.(zip|msi)\.cdx", sbom) else r"arch=\w+&os=linux"
+    expect(re.fullmatch(r"pkg:generic/sales_tally@%s\?%s" % (re.escape(program["version"]), platform),
+                        program.get("purl", "")),
+        "%s gives the program the purl %s" % (sbom, program.get("purl")))
+    expect(program.get("copyright") == release.cache("SALES_TALLY_COPYRIGHT"),
+           "%s gives the program's copyright as %r" % (sbom, program.get("copyright")))
     license, _ = release.license()
     given = program["licenses"][0].get("expression")
     expect(given == license or (given is None and license.startswith("LicenseRef-no-license")),

@@ -64,6 +64,8 @@ def check(release):
     expect(signer in readme_txt, "README.txt does not name the signer: %r" % signer)
     expect(license.startswith("LicenseRef-no-license") or "(%s)" % license in readme_txt,
            "README.txt does not name the license %s" % license)
+    holder = release.cache("SALES_TALLY_COPYRIGHT")
+    expect("Copyright %s." % holder in readme_txt, "README.txt does not name the holder %r" % holder)
     # Whom to report to: the maintainer's address, or, without one, that
     # there is none; never an address nobody reads.
     maintainer = release.cache("SALES_TALLY_MAINTAINER")
