@@ -5,6 +5,8 @@
 # whole release: it goes before each generator starts, and comes back after
 # the last one, listing what each generator of this run made, the release's
 # record among it (record.py). The External generator's .json is no package.
+# A signed release signs it too: SHA256SUMS.p7s, its timestamp and the
+# signing authority's certificate beside it (vouch.py).
 set(sums "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS")
 include("${CMAKE_CURRENT_LIST_DIR}/ThisRun.cmake")
 set(made "${this_run}/made")
@@ -12,7 +14,7 @@ set(made "${this_run}/made")
 include("${CMAKE_CURRENT_LIST_DIR}/Record.cmake")
 
 if(NOT DEFINED CPACK_PACKAGE_FILES) # before the generator
-  file(REMOVE "${sums}" "${made}/${CPACK_GENERATOR}")
+  file(REMOVE "${sums}" "${sums}.p7s" "${sums}.p7s.tsr" "${made}/${CPACK_GENERATOR}")
   sales_tally_write_record()
   return()
 endif()
@@ -53,3 +55,5 @@ foreach(line IN LISTS lines)
   string(APPEND text "${line}")
 endforeach()
 file(WRITE "${sums}" "${text}")
+# Signed by the release's signer, when it is signed (Sign.cmake).
+sales_tally_vouch("${sums}")

@@ -81,9 +81,9 @@ set(CPACK_SALES_TALLY_BUILD_TOOLS "${CMAKE_CXX_COMPILER}" "${CMAKE_LINKER}" "${C
 set(CPACK_SALES_TALLY_PRESET release)
 if(WIN32)
   set(CPACK_SALES_TALLY_PRESET release-windows)
-  set(CPACK_SALES_TALLY_PACKAGING_TOOLS wixl msibuild faketime osslsigncode)
+  set(CPACK_SALES_TALLY_PACKAGING_TOOLS wixl msibuild faketime osslsigncode openssl)
 else()
-  set(CPACK_SALES_TALLY_PACKAGING_TOOLS dpkg-deb)
+  set(CPACK_SALES_TALLY_PACKAGING_TOOLS dpkg-deb openssl)
 endif()
 set(CPACK_PRE_BUILD_SCRIPTS "${packaging}/Checksums.cmake" "${packaging}/Staging.cmake")
 set(CPACK_POST_BUILD_SCRIPTS "${packaging}/Modes.cmake" "${packaging}/Sbom.cmake"
@@ -106,6 +106,32 @@ macro(sales_tally_callers_epoch out)
     set(${out} "$ENV{SOURCE_DATE_EPOCH}")
   endif()
 endmacro()
+
+# Code signing (Sign.cmake): the Windows files and, in every release,
+# SHA256SUMS (vouch.py). The certificate, the key (a file or a PKCS#11
+# URI) with the module that reaches its token, and the timestamp servers;
+# or the published packages whose signatures a rebuild attaches. The
+# passphrase or PIN comes from the environment when cpack runs, never from
+# here.
+set(SALES_TALLY_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate for the Windows files and SHA256SUMS")
+set(SALES_TALLY_SIGN_KEY "" CACHE STRING "The certificate's private key: a file or a PKCS#11 URI")
+set(SALES_TALLY_SIGN_PKCS11_MODULE "" CACHE FILEPATH "The PKCS#11 module of the key's token")
+set(SALES_TALLY_SIGN_TIMESTAMP_URLS "" CACHE STRING
+    "RFC 3161 timestamp servers, tried in turn; a signing needs one")
+option(SALES_TALLY_SIGN_UNTIMESTAMPED "Sign without a timestamp: a throwaway signing, for tests" OFF)
+set(SALES_TALLY_SIGN_TIMEOUT 120 CACHE STRING "Seconds one call of osslsigncode may take")
+set(SALES_TALLY_SIGNATURES_FROM "" CACHE PATH
+    "A folder of published packages whose signatures to attach, instead of signing")
+set(SALES_TALLY_SIGNATURES_CAFILE "" CACHE FILEPATH
+    "The certificates the attached signatures verify against, if not the system's")
+# Handed to cpack by name; Sign.cmake lets the environment override each.
+set(CPACK_SALES_TALLY_SIGNING_SETTINGS
+    SALES_TALLY_SIGN_CERT SALES_TALLY_SIGN_KEY SALES_TALLY_SIGN_PKCS11_MODULE
+    SALES_TALLY_SIGN_TIMESTAMP_URLS SALES_TALLY_SIGN_UNTIMESTAMPED SALES_TALLY_SIGN_TIMEOUT
+    SALES_TALLY_SIGNATURES_FROM SALES_TALLY_SIGNATURES_CAFILE)
+foreach(setting IN LISTS CPACK_SALES_TALLY_SIGNING_SETTINGS)
+  set(CPACK_${setting} "${${setting}}")
+endforeach()
 
 # README.txt and the manual page, written in every build so that the tests
 # can hold them to the program.

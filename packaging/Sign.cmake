@@ -15,16 +15,36 @@ foreach(setting IN LISTS CPACK_SALES_TALLY_SIGNING_SETTINGS)
   endif()
 endforeach()
 
-function(sales_tally_sign file published)
-  # In the environment, as they are: a PKCS#11 URI's semicolons would split
-  # as a CMake list on a command line.
+# In the environment, as they are: a PKCS#11 URI's semicolons would split
+# as a CMake list on a command line.
+macro(sales_tally_signing_environment)
   foreach(setting IN LISTS CPACK_SALES_TALLY_SIGNING_SETTINGS)
     set(ENV{${setting}} "${${setting}}")
   endforeach()
+endmacro()
+
+function(sales_tally_sign file published)
+  sales_tally_signing_environment()
   execute_process(COMMAND "${CPACK_SALES_TALLY_PYTHON}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/sign.py"
                           "${file}" "${published}" "${record}" "${CPACK_SALES_TALLY_PRODUCT_NAME}"
                   RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${file} could not be signed, for the reason sign.py gives above")
+  endif()
+endfunction()
+
+# sales_tally_vouch(sums): SHA256SUMS signed by the release's signer, or the
+# published signature of it taken, and verified (vouch.py); in a release
+# that is not signed, nothing. A failure leaves no SHA256SUMS.
+function(sales_tally_vouch sums)
+  if("${SALES_TALLY_SIGN_CERT}${SALES_TALLY_SIGNATURES_FROM}" STREQUAL "")
+    return()
+  endif()
+  sales_tally_signing_environment()
+  execute_process(COMMAND "${CPACK_SALES_TALLY_PYTHON}" "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/vouch.py"
+                          "${sums}" "${record}" RESULT_VARIABLE failed)
+  if(failed)
+    file(REMOVE "${sums}" "${sums}.p7s" "${sums}.p7s.tsr")
+    message(FATAL_ERROR "SHA256SUMS could not be signed, for the reason vouch.py gives above")
   endif()
 endfunction()

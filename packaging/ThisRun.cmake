@@ -15,10 +15,12 @@ if(NOT run_of_kept STREQUAL run)
   file(WRITE "${this_run}/run" "${run}")
   # What an earlier run published here goes too: after a failure the folder
   # must hold nothing of it beside this run's packages, which a maintainer
-  # could take for one release: its packages, their bills, its record and
-  # what cpack's External generator writes beside the .msi.
+  # could take for one release: its packages, their bills, its record,
+  # SHA256SUMS and its signature, and what cpack's External generator
+  # writes beside the .msi.
   file(GLOB earlier LIST_DIRECTORIES false "${CPACK_PACKAGE_DIRECTORY}/*.json"
        "${CPACK_PACKAGE_DIRECTORY}/*.zip" "${CPACK_PACKAGE_DIRECTORY}/*.msi"
-       "${CPACK_PACKAGE_DIRECTORY}/*.deb" "${CPACK_PACKAGE_DIRECTORY}/*.tar.gz")
+       "${CPACK_PACKAGE_DIRECTORY}/*.deb" "${CPACK_PACKAGE_DIRECTORY}/*.tar.gz"
+       "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS*" "${CPACK_PACKAGE_DIRECTORY}/AUTHORITY.pem")
   file(REMOVE "${CPACK_PACKAGE_DIRECTORY}/SHA256SUMS" ${earlier})
 endif()

@@ -1,7 +1,7 @@
 """Verifies a published release: builds its commit again, with the settings
 and signatures it was published with, and compares SHA256SUMS.
 
-    python3 packaging/rebuild.py PUBLISHED_DIR [--work DIR]
+    python3 packaging/rebuild.py PUBLISHED_DIR [--work DIR] [--trust FILE]
 
 PUBLISHED_DIR holds the packages, their bills of materials, SHA256SUMS and
 the release's record (PACKAGE.release.json, record.py). Run it from any clone
@@ -10,10 +10,16 @@ checked out and built in DIR (a new temporary folder unless given; one given
 again is built in again). A signature that the record says the packages
 carry is attached from PUBLISHED_DIR and must verify: against the system's
 certificates, or SALES_TALLY_SIGNATURES_CAFILE's when set in the
-environment. Exits 0 only when every file comes out the same, and otherwise
-says which differ.
+environment, or --trust's. A signed release's SHA256SUMS must carry the
+signature of the signer its record names (vouch.py), verified before
+anything is built. Exits 0 only when every file comes out the same, and
+then says who vouches for the release: for SHA256SUMS and every signed
+file, the signer, its issuer, the authority it chains to with that
+certificate's SHA-256 fingerprint, the timestamp authority and the time.
+Each refusal says why in its first line.
 """
 import argparse
+import glob
 import hashlib
 import json
 import os
@@ -25,6 +31,8 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
 from dpkg import tool_packages, versions  # noqa: E402
+from sign import Refused  # noqa: E402
+from vouch import describe, verify_sums, vouchers  # noqa: E402
 
 
 def fail(message):
@@ -54,17 +62,34 @@ def run(command, **options):
                                          done.stdout.decode(errors="replace")[-6000:]))
 
 
-def warn_of_other_tools(record):
+def other_tools(record):
+    """Each tool whose version here is not the record's, in words."""
     packages = tool_packages(record["tools"])
     try:
         here = versions(packages)
     except subprocess.CalledProcessError:
         here = {}
-    for package, version in sorted(packages.items()):
-        mine = here.get(package, ("not installed",))[0]
-        if mine != version:
-            print("warning: the release was made with %s %s, this machine has %s: the bytes "
-                  "may differ" % (package, version, mine), flush=True)
+    return ["%s %s here, %s in the release" % (package, here.get(package, ("not installed",))[0],
+                                               version)
+            for package, version in sorted(packages.items())
+            if here.get(package, ("not installed",))[0] != version]
+
+
+def who_vouches(published, record, trust):
+    """Who signed SHA256SUMS, and so every file it lists, and each signed
+    Windows file, verified against trust: a line each."""
+    with tempfile.TemporaryDirectory() as scratch:
+        found = [verify_sums(published, trust, record["settings"].get("SALES_TALLY_SIGNER"))]
+        for name in sorted(os.listdir(published)):
+            if name.endswith(".zip"):
+                subprocess.run(["cmake", "-E", "tar", "xf", os.path.join(published, name)],
+                               cwd=scratch, check=True)
+                for exe in glob.glob(os.path.join(scratch, "*", "*.exe")):
+                    found.append(dict(vouchers(exe, trust), file="%s in %s" % (
+                        os.path.basename(exe), name)))
+            elif name.endswith(".msi"):
+                found.append(vouchers(os.path.join(published, name), trust))
+    return [describe(voucher, trust) for voucher in found]
 
 
 def checkout(commit, source):
@@ -83,8 +108,11 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("published")
     parser.add_argument("--work", help="where to build; a new temporary folder if not given")
+    parser.add_argument("--trust", help="the authorities to trust, a PEM file; else "
+                        "SALES_TALLY_SIGNATURES_CAFILE, else the system's")
     options = parser.parse_args()
     published = os.path.abspath(options.published)
+    trust = options.trust or os.environ.get("SALES_TALLY_SIGNATURES_CAFILE", "")
 
     listed = sums(published)
     altered = sorted(name for name, value in listed.items()
@@ -99,7 +127,17 @@ def main():
         record = json.load(text)
     if not record.get("commit"):
         fail("the record names no commit: the release was not built from a git checkout")
-    warn_of_other_tools(record)
+    # Who vouches comes first: an untrusted signer, or SHA256SUMS changed
+    # after signing, is refused before anything is built.
+    vouched = []
+    if record["signed"] == "yes":
+        try:
+            vouched = who_vouches(published, record, trust)
+        except Refused as refusal:
+            fail(str(refusal))
+    tools = other_tools(record)
+    for tool in tools:
+        print("warning: the bytes may differ: " + tool, flush=True)
 
     work = os.path.abspath(options.work or tempfile.mkdtemp(prefix="sales_tally-rebuild-"))
     source, build, packages = (os.path.join(work, name) for name in ["source", "build", "packages"])
@@ -128,9 +166,19 @@ def main():
     run(["cmake", "--build", build, "--config", "Release"], env=env)
     if record["signed"] == "yes":
         env["SALES_TALLY_SIGNATURES_FROM"] = published
-        if os.environ.get("SALES_TALLY_SIGNATURES_CAFILE"):
-            env["SALES_TALLY_SIGNATURES_CAFILE"] = os.environ["SALES_TALLY_SIGNATURES_CAFILE"]
-    run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", packages], env=env)
+        if trust:
+            env["SALES_TALLY_SIGNATURES_CAFILE"] = trust
+    print("+ cpack", flush=True)
+    done = subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B",
+                           packages], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
+    said = done.stdout.decode(errors="replace")
+    if done.returncode and "could not give" in said:
+        # The published signature fits only the bytes it signed.
+        fail("the record's commit and settings do not give the published packages: a published "
+             "signature does not fit the file they give%s\n%s"
+             % ("; " + "; ".join(tools) if tools else "", said[-4000:]))
+    if done.returncode:
+        fail("cpack gave status %d:\n%s" % (done.returncode, said[-6000:]))
 
     rebuilt = sums(packages)
     differ = sorted(name for name in set(listed) | set(rebuilt) if listed.get(name) != rebuilt.get(name))
@@ -138,9 +186,18 @@ def main():
         print("differs: %s (published %s, rebuilt %s)"
               % (name, listed.get(name, "none"), rebuilt.get(name, "none")))
     if differ:
-        fail("the rebuilt release differs from the published one in %d of its files; "
-             "diffoscope shows where: %s" % (len(differ), packages))
+        fail("the record's commit and settings do not give the published packages: %d of their "
+             "files differ (%s)%s; diffoscope shows where: %s"
+             % (len(differ), ", ".join(differ), "; " + "; ".join(tools) if tools else "",
+                packages))
     print("the same: all %d files of SHA256SUMS, rebuilt in %s" % (len(listed), packages))
+    if vouched:
+        print("who vouches, verified against %s:" % (trust or "the system's authorities"))
+        for line in vouched:
+            print("  " + line)
+    else:
+        print("who vouches: nobody, the release is not signed; SHA256SUMS is only as good as "
+              "whoever serves it")
 
 
 main()

@@ -158,6 +158,16 @@ def signing_options():
     return options
 
 
+def secret_file(path):
+    """The passphrase or PIN in a file only the builder can read, made so
+    before the secret goes in, with no newline after it; None without one."""
+    if "SALES_TALLY_SIGN_PASSWORD" not in os.environ:
+        return None
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as kept:
+        kept.write(os.environ["SALES_TALLY_SIGN_PASSWORD"])
+    return path
+
+
 def servers():
     return [url for url in re.split(r"[ ;]+", setting("SALES_TALLY_SIGN_TIMESTAMP_URLS")) if url]
 
@@ -174,11 +184,8 @@ def sign(path, published, record, product):
     if options is None:
         return
     refuse_unready(record)
-    secret = path + ".pass"
-    if "SALES_TALLY_SIGN_PASSWORD" in os.environ:
-        # Unreadable to others before the secret goes in; no newline after it.
-        with open(os.open(secret, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as kept:
-            kept.write(os.environ["SALES_TALLY_SIGN_PASSWORD"])
+    secret = secret_file(path + ".pass")
+    if secret:
         options += ["-readpass", secret]
     # What Windows shows at a prompt of the program and its publisher.
     with open(record) as text:
@@ -198,7 +205,7 @@ def sign(path, published, record, product):
         else:
             raise Refused("osslsigncode could not sign %s:\n%s" % (path, "\n".join(failures)))
     finally:
-        if os.path.exists(secret):
+        if secret:
             os.remove(secret)
     signed(path)
     verify(path, log)

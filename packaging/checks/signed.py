@@ -3,7 +3,8 @@
 a key file, and from a PKCS#11 token (SoftHSM2) past a server that is down
 and one that hangs: the exe is signed once a release and is the same in the
 zip and the .msi; the signatures and their timestamps verify, and carry the
-program's name and page; the secret is on no command line; the record says
+program's name and page; SHA256SUMS is signed and timestamped too, and
+verifies against the AUTHORITY.pem beside it; the secret is on no command line; the record says
 it is signed; the published signatures rebuild the same packages. A signing
 that cannot finish (no timestamp server, one that never answers, one that
 fails after the exe, into a folder that held a whole release), one whose
@@ -85,7 +86,7 @@ def check(release):
                                                  SALES_TALLY_SIGNATURES_CAFILE=authorities),
                                 config=config)
         for name in ["SHA256SUMS"] + sorted(os.listdir(signed)):
-            if re.search(r"\.(zip|msi)$|^SHA256SUMS$", name):
+            if re.search(r"\.(zip|msi)$|^SHA256SUMS|^AUTHORITY", name):
                 expect(same_bytes(os.path.join(signed, name), os.path.join(rebuilt, name)),
                        "%s differs when rebuilt with the published signatures" % name)
 
@@ -180,6 +181,15 @@ def sign(release, config, name, cert, tsa, secret, settings):
             expect(line in [said.strip() for said in report.splitlines()],
                    "%s: %s does not verify (%r):\n%s"
                    % (name, signed, line, report))
+    # SHA256SUMS is signed by the same signer and timestamped; the commands
+    # packaging/README.md gives verify it, against the authority published
+    # beside it.
+    sums, authority = os.path.join(out, "SHA256SUMS"), os.path.join(out, "AUTHORITY.pem")
+    expect(same_bytes(authority, cert), "%s: AUTHORITY.pem is not the signer's authority" % name)
+    run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", sums + ".p7s",
+         "-content", sums, "-CAfile", authority, "-purpose", "any", "-out", os.devnull])
+    run(["openssl", "ts", "-verify", "-data", sums + ".p7s", "-in", sums + ".p7s.tsr", "-CAfile",
+         tsa.certificate])
     with open(glob.glob(os.path.join(out, "*.release.json"))[0]) as record:
         recorded = json.load(record)
     expect(recorded["signed"] == "yes" and "osslsigncode" in recorded["tools"],
