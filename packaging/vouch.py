@@ -82,7 +82,7 @@ def stamp_time(tsr):
 
 def stamp_authority(tsr):
     said = openssl("ts", "-reply", "-in", tsr, "-text").stdout
-    return re.search(r"TSA: (.*)", said).group(1).strip()
+    return re.search(r"TSA: (?:DirName:)?(.*)", said).group(1).strip()
 
 
 def verify_sums(folder, trust, signer=None):

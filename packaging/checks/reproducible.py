@@ -63,7 +63,9 @@ def check(release):
            "rebuild.py does not say who vouches for SHA256SUMS:\n" + vouched)
     print(vouched)
 
-    parent = git("rev-list", "--max-count=1", "--skip=1", "HEAD").strip()
+    with open(release.the_one(".release.json")) as text:
+        built = json.load(text)["commit"]
+    parent = git("rev-list", "--max-count=1", "--skip=1", built).strip()
     # Each refused with its reason first.
     cases = [("a-byte-of-the-zip", flip_a_zip_byte, "not what its SHA256SUMS says"),
              ("another-commit", lambda files: name_commit(files, parent),
