@@ -193,33 +193,47 @@ def sign_sums(sums, record):
         for name in SIGNED:
             if os.path.exists(os.path.join(published, name)):
                 shutil.copyfile(os.path.join(published, name), os.path.join(folder, name))
-    else:
-        cert, key = setting("SALES_TALLY_SIGN_CERT"), setting("SALES_TALLY_SIGN_KEY")
-        refuse_unready(record)
-        options = ["-inkey", key]
-        env = dict(os.environ)
-        if key.startswith("pkcs11:"):
-            options = ["-engine", "pkcs11", "-keyform", "engine", "-inkey", key]
-            env["PKCS11_MODULE_PATH"] = setting("SALES_TALLY_SIGN_PKCS11_MODULE")
-        secret = secret_file(os.path.join(folder, ".SHA256SUMS.pass"))
-        if secret:
-            options += ["-passin", "file:" + secret]
         try:
-            done = subprocess.run(["openssl", "cms", "-sign", "-binary", "-md", "sha256", "-in",
-                                   sums, "-signer", cert, "-outform", "DER", "-out",
-                                   sums + ".p7s"] + options, env=env, capture_output=True,
-                                  text=True, timeout=timeout())
-        finally:
-            if secret:
-                os.remove(secret)
-        if done.returncode:
-            raise Refused("openssl could not sign SHA256SUMS: %s" % done.stderr.strip())
-        if not untimestamped():
-            timestamp(sums + ".p7s")
-        issuer = certificates(cert)[0][2]
-        authority = chain(issuer, trusted(setting("SALES_TALLY_SIGNATURES_CAFILE")))
-        with open(os.path.join(folder, "AUTHORITY.pem"), "w") as written:
-            written.writelines(pem for pem, _, _ in authority)
+            verify_sums(folder, setting("SALES_TALLY_SIGNATURES_CAFILE"))
+        except Refused as refusal:
+            # A rebuild that differs: rebuild.py names the files.
+            for name in SIGNED:
+                if os.path.exists(os.path.join(folder, name)):
+                    os.remove(os.path.join(folder, name))
+            print("vouch.py: the published signature does not fit this SHA256SUMS: %s" % refusal)
+        return
+    sign_here(sums, record, folder)
+
+
+def sign_here(sums, record, folder):
+    """SHA256SUMS signed with the packages' certificate and key, timestamped,
+    and the authority's certificates beside it."""
+    cert, key = setting("SALES_TALLY_SIGN_CERT"), setting("SALES_TALLY_SIGN_KEY")
+    refuse_unready(record)
+    options = ["-inkey", key]
+    env = dict(os.environ)
+    if key.startswith("pkcs11:"):
+        options = ["-engine", "pkcs11", "-keyform", "engine", "-inkey", key]
+        env["PKCS11_MODULE_PATH"] = setting("SALES_TALLY_SIGN_PKCS11_MODULE")
+    secret = secret_file(os.path.join(folder, ".SHA256SUMS.pass"))
+    if secret:
+        options += ["-passin", "file:" + secret]
+    try:
+        done = subprocess.run(["openssl", "cms", "-sign", "-binary", "-md", "sha256", "-in",
+                               sums, "-signer", cert, "-outform", "DER", "-out",
+                               sums + ".p7s"] + options, env=env, capture_output=True,
+                              text=True, timeout=timeout())
+    finally:
+        if secret:
+            os.remove(secret)
+    if done.returncode:
+        raise Refused("openssl could not sign SHA256SUMS: %s" % done.stderr.strip())
+    if not untimestamped():
+        timestamp(sums + ".p7s")
+    issuer = certificates(cert)[0][2]
+    authority = chain(issuer, trusted(setting("SALES_TALLY_SIGNATURES_CAFILE")))
+    with open(os.path.join(folder, "AUTHORITY.pem"), "w") as written:
+        written.writelines(pem for pem, _, _ in authority)
     verify_sums(folder, setting("SALES_TALLY_SIGNATURES_CAFILE"))
 
 
