@@ -164,6 +164,27 @@ bool captureOutput(const char* bytes, std::size_t size)
     return true;
 }
 
+// Where the program's output leaves the model's: the line before, and the
+// line of each from there on, as a diff shows them.
+void reportDifference(const std::string& expected, const std::string& actual)
+{
+    const auto [mismatch, unused] =
+        std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+    const auto at = static_cast<std::size_t>(mismatch - expected.begin());
+    const std::size_t lineStart = expected.rfind('\n', at == 0 ? 0 : at - 1);
+    const std::size_t from = lineStart == std::string::npos || at == 0 ? 0 : lineStart + 1;
+    const std::size_t before = from == 0 ? 0 : expected.rfind('\n', from - 2) + 1;
+    const auto line = [](const std::string& text, std::size_t start) {
+        const std::size_t end = text.find('\n', start);
+        return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    };
+    std::fprintf(stderr,
+                 "output differs from the model at byte %zu:\n--- the model\n+++ the program\n"
+                 " %s\n-%s\n+%s\n",
+                 at, from == 0 ? "" : line(expected, before).c_str(), line(expected, from).c_str(),
+                 line(actual, from).c_str());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -183,10 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string expected = modelDialogue(std::vector<char>(data, data + size));
     const std::string& actual = output;
     if (actual != expected) {
-        const auto [mismatch, unused] =
-            std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
-        std::fprintf(stderr, "output differs from the model at byte %td\n",
-                     mismatch - expected.begin());
+        reportDifference(expected, actual);
         std::abort();
     }
     return 0;

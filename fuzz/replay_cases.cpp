@@ -1,7 +1,8 @@
 // The fuzz target without libFuzzer: feeds each file named on the command
 // line through it once, so that the dialogue is held to the target's model on
 // the end-to-end cases in every build (tests/CMakeLists.txt). A mismatch
-// aborts, as it does while fuzzing.
+// aborts, as it does while fuzzing, after the case's name and the lines
+// that differ.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,6 +23,8 @@ int main(int argc, char** argv)
         }
         const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
                                       std::istreambuf_iterator<char>()};
+        // Named first: a case the model disagrees on aborts.
+        std::fprintf(stderr, "case %s\n", name);
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     }
     std::printf("the model agrees on %zu cases\n", files.size());

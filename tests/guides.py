@@ -30,7 +30,7 @@ import sys
 import tempfile
 
 from program_facts import (CLOSE_WINDOW, INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING,
-                           REPORT_TAIL, SHORT, command_line, install_folder, prices)
+                           REPORT_TAIL, SHORT, command_line, install_folder, prices, range_faults)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
@@ -39,7 +39,7 @@ from precision import block_faults, guaranteed_sales
 REPORT = REPORT_HEADING.strip("\n")
 PROMPTS = [SHORT.strip("\n"), INVALID_QUANTITY.strip("\n"), REPORT]
 OWN_LINES = [LONG, INVALID_PRODUCT.strip("\n"), ""]
-PRICE_ROW = re.compile(r"^[\s|]*([1-9])[\s|]+\$([0-9]+\.[0-9][0-9])[\s|]*$")
+PRICE_ROW = re.compile(r"^[\s|]*([1-9][0-9]*)[\s|]+\$([0-9]+\.[0-9][0-9])[\s|]*$")
 MONEY = r"\$[0-9]+\.[0-9][0-9]"
 PRICE_LIST_TEXT = re.compile(MONEY + "(?:, " + MONEY + ")+,? and " + MONEY)
 GUARANTEE = re.compile(r"([0-9,]+) sales under \$([0-9,]+)")
@@ -66,7 +66,9 @@ def check_prices(name, lines, expected):
         if row:
             rows[int(row.group(1))] = (number, row.group(2))
         for listed in PRICE_LIST_TEXT.findall(line):
-            if listed != ", ".join("$" + expected[p] for p in range(1, 5)) + " and $" + expected[5]:
+            numbers = sorted(expected)
+            if listed != (", ".join("$" + expected[p] for p in numbers[:-1]) + " and $"
+                          + expected[numbers[-1]]):
                 faults.append("%s:%d: %r, but the prices are %s" % (name, number, listed,
                                                                   sorted(expected.items())))
     if sorted(rows) != sorted(expected):
@@ -170,6 +172,15 @@ def check_shell_lines(name, raw, command):
     return faults
 
 
+def check_ranges(name, lines):
+    """The range of product numbers, in words, is the price list's; and so
+    it is in the program's text as the tests know it."""
+    faults = ["%s:%d: %s" % (name, number, fault) for number, line in lines
+              for fault in range_faults(line)]
+    return faults + ["tests/program_facts.py: the invalid-product text " + fault
+                     for fault in range_faults(INVALID_PRODUCT)]
+
+
 def check_install_folder(name, lines):
     due = install_folder()
     return ["%s:%d: %s, but the .msi installs into %s" % (name, number, folder, due)
@@ -191,6 +202,14 @@ def check_quotations(name, lines):
         begins_as_one = any(quoted.split()[0] == text.split()[0] for text in texts)
         if begins_as_one and not any(text.startswith(quoted) for text in texts):
             faults.append("%s: quotes %r, which the program does not write" % (name, quoted))
+    # A line that opens with a text's first three words, as a heading or a
+    # session's line, is that text or its start, and then what was typed.
+    for number, line in lines:
+        shown = words(line)
+        for text in texts:
+            if (shown.split()[:3] == text.split()[:3] and not text.startswith(shown)
+                    and not shown.startswith(text)):
+                faults.append("%s:%d: %r, which the program does not write" % (name, number, shown))
     return faults
 
 
@@ -225,13 +244,43 @@ def sessions(lines):
     return found
 
 
+def in_template(guide, faults):
+    """A guide the build writes from packaging/NAME.in has its faults told at
+    the template's line, where the fix goes."""
+    template = os.path.join(ROOT, "packaging", os.path.basename(guide) + ".in")
+    if not os.path.exists(template) or os.path.dirname(os.path.abspath(guide)) == ROOT:
+        return faults
+    with open(guide, encoding="utf-8") as text:
+        written = text.read().replace("\r\n", "\n").split("\n")
+    with open(template, encoding="utf-8") as text:
+        source = text.read().split("\n")
+    blocks = difflib.SequenceMatcher(None, source, written, autojunk=False).get_matching_blocks()
+
+    def source_line(number):
+        # Within a block of the template's own lines, or else the line that
+        # was filled in (the price table, say) before it.
+        line = 1
+        for first_source, first_written, size in blocks:
+            if first_written <= number - 1 < first_written + size:
+                return first_source + number - first_written
+            if first_written + size <= number - 1:
+                line = first_source + size + 1
+        return line
+
+    name = os.path.relpath(guide, ROOT)
+    told = os.path.relpath(template, ROOT)
+    return [re.sub(r"^%s:(\d+):" % re.escape(name), lambda m: "%s:%d (%s:%s):" % (
+        told, source_line(int(m.group(1))), name, m.group(1)), fault) for fault in faults]
+
+
 def main():
     guide = sys.argv.pop(1)
     name = os.path.relpath(guide, ROOT)  # one in the build tree comes from packaging/*.in
     command, encode = command_line()
     lines = plain_lines(guide)
     faults = (check_prices(name, lines, prices()) + check_guarantee(name, lines)
-              + check_install_folder(name, lines) + check_quotations(name, lines))
+              + check_ranges(name, lines) + check_install_folder(name, lines)
+              + check_quotations(name, lines))
     if os.path.basename(guide) == "README.md":  # the one with the measured table
         with open(guide, encoding="utf-8") as text:
             faults += ["%s: %s" % (name, fault) for fault in block_faults(
@@ -259,7 +308,7 @@ def main():
             faults.append("%s:%d: typed %r, status %d; what the guide shows, against what the "
                           "program wrote:\n%s" % (name, start, fed, run.returncode, "".join(diff)))
     if faults:
-        sys.exit("\n".join(faults))
+        sys.exit("\n".join(in_template(guide, faults)))
     print("%s: %d sessions, prices: 1 passed, 0 failed" % (name, len(found)))
 
 

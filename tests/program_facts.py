@@ -1,7 +1,8 @@
 """What the tests and checks know of the program, read or written in this one
 place: its own texts (written out here on purpose, so that a test of them
 can fail), its prices (read from src/price_list.h, as Guides.cmake reads them
-for the guides it writes, which guides.py holds to these), the .msi's
+for the guides it writes, which guides.py holds to these) and the range of
+product numbers they give, the .msi's
 install folder (from packaging/sales_tally.wxs), and the command line the
 Python scripts share:
 
@@ -33,6 +34,14 @@ def prices():
         table = re.search(r"productPrices = \{([^}]*)\}", source.read()).group(1)
     return {number: "%.2f" % float(price.strip().rstrip("Ff"))
             for number, price in enumerate(table.split(","), start=1)}
+
+
+def range_faults(text):
+    """Each "1 to N" in text that names the product numbers (not "1 to 10
+    units") with another N than the price list's count."""
+    count = len(prices())
+    return ["says 1 to %s, and the price list has %d products" % (last, count)
+            for last in re.findall(r"\b1 to (\d+)\b(?! units)", text) if int(last) != count]
 
 
 def install_folder():
