@@ -3,7 +3,7 @@
     python3 bench/run.py [--sales N] [--runs R] [--before REV]
 
 Builds the bench preset (the program and the straightforward version it is
-measured against), generates N sales (default 1,000,000: products 1 to 5,
+measured against), generates N sales (default 1,000,000: every product of the price list,
 quantities 0 to 50, one pair a line, about one entry in eleven an invalid
 product number on a line of its own, -1 at the end) and the same file saved
 as UTF-16 with a byte-order mark, and runs each program R times in turn,
@@ -37,13 +37,21 @@ def build(source):
     return os.path.join(source, "build", "bench")
 
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "tests"))
+from program_facts import prices  # noqa: E402 (the price list, read as the tests read it)
+
+PRODUCTS = len(prices())
+
+
 def generate(path, utf16_path, sales):
     rng = random.Random(20261208)
     lines = []
     for _ in range(sales):
         if rng.randrange(10) == 0:
-            lines.append("%d\n" % rng.choice((0, 6, 7, 8, 9, 99, -2)))
-        lines.append("%d %d\n" % (rng.randint(1, 5), rng.randint(0, 50)))
+            lines.append("%d\n" % rng.choice((0, PRODUCTS + 1, PRODUCTS + 2, PRODUCTS + 3,
+                                               PRODUCTS + 4, 99, -2)))
+        lines.append("%d %d\n" % (rng.randint(1, PRODUCTS), rng.randint(0, 50)))
     text = "".join(lines) + "-1\n"
     with open(path, "w") as f:
         f.write(text)

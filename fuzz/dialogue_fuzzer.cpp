@@ -28,10 +28,9 @@ struct Trickle {
     std::size_t next = 0;
     std::size_t piece = 1;
 };
-Trickle trickle;
-
-std::ptrdiff_t trickleRead(char* bytes, std::size_t size)
+std::ptrdiff_t trickleRead(void* state, char* bytes, std::size_t size)
 {
+    Trickle& trickle = *static_cast<Trickle*>(state);
     const std::size_t count = std::min({trickle.piece, size, trickle.size - trickle.next});
     std::copy_n(trickle.data + trickle.next, count, bytes);
     trickle.next += count;
@@ -129,7 +128,9 @@ std::string modelDialogue(const std::vector<char>& input)
         if (!product.present) {
             break;
         }
-        if (!product.number || (product.value != -1 && (product.value < 1 || product.value > 5))) {
+        const auto products = static_cast<std::int32_t>(productPrices.size());
+        if (!product.number ||
+            (product.value != -1 && (product.value < 1 || product.value > products))) {
             out += "\nInvalid product number. Please enter a number from 1 to 5.";
             productNum = 99;
             continue;
@@ -156,11 +157,9 @@ std::string modelDialogue(const std::vector<char>& input)
 }
 
 // Where the console writes, in place of standard output.
-std::string output;
-
-bool captureOutput(const char* bytes, std::size_t size)
+bool captureOutput(void* state, const char* bytes, std::size_t size)
 {
-    output.append(bytes, size);
+    static_cast<std::string*>(state)->append(bytes, size);
     return true;
 }
 
@@ -189,12 +188,12 @@ void reportDifference(const std::string& expected, const std::string& actual)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    trickle = Trickle{data, size, 0, size == 0 ? 1U : 1U + data[0] % 16U};
-    output.clear();
+    Trickle trickle{data, size, 0, size == 0 ? 1U : 1U + data[0] % 16U};
+    std::string output;
 
     Console console;
-    console.source = trickleRead;
-    console.sink = captureOutput;
+    console.input.source = {trickleRead, &trickle};
+    console.output.sink = {captureOutput, &output};
     std::int32_t productNum = 0;
     std::int32_t quantitySold = 0;
     const float total = runEntryDialogue(console, productNum, quantitySold, 0.0F);

@@ -3,12 +3,14 @@
 #include <cstddef>
 #include <string>
 
-// What a console given captureOutput as its sink has written, in place of
-// standard output.
-inline std::string capturedOutput;
+#include "console_output.h"
 
-inline bool captureOutput(const char* bytes, std::size_t size)
+// A sink that keeps what the console writes, in place of standard output.
+inline OutputSink captureInto(std::string& captured)
 {
-    capturedOutput.append(bytes, size);
-    return true;
+    return {[](void* state, const char* bytes, std::size_t size) {
+                static_cast<std::string*>(state)->append(bytes, size);
+                return true;
+            },
+            &captured};
 }

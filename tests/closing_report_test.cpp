@@ -11,12 +11,12 @@ namespace {
 
 std::string reportFor(float totalRetailValue)
 {
-    capturedOutput.clear();
+    std::string captured;
     Console console;
-    console.sink = captureOutput;
+    console.output.sink = captureInto(captured);
     writeClosingReport(console, totalRetailValue);
     flushConsole(console);
-    return capturedOutput;
+    return captured;
 }
 
 struct ReportCase {

@@ -40,16 +40,16 @@ TEST_P(WriteBehindBoundary, HandsOverEveryByteInOrder)
     const std::string gathered = patterned(GetParam().gathered, 'a');
     const std::string next = patterned(GetParam().next, 'A');
 
-    capturedOutput.clear();
+    std::string captured;
     Console console;
-    console.sink = captureOutput;
+    console.output.sink = captureInto(captured);
     writeText(console, gathered);
     writeText(console, next);
     writeText(console, "!");
     flushConsole(console);
 
-    EXPECT_TRUE(capturedOutput == gathered + next + "!")
-        << "output of " << capturedOutput.size() << " bytes differs";
+    EXPECT_TRUE(captured == gathered + next + "!")
+        << "output of " << captured.size() << " bytes differs";
 }
 
 constexpr std::size_t size = consoleBufferSize;
@@ -70,10 +70,9 @@ struct Pieces {
     bool fails = false;
     std::size_t next = 0;
 };
-Pieces pieces;
-
-std::ptrdiff_t readPieces(char* bytes, std::size_t room)
+std::ptrdiff_t readPieces(void* state, char* bytes, std::size_t room)
 {
+    Pieces& pieces = *static_cast<Pieces*>(state);
     const std::size_t count = std::min({pieces.piece, room, pieces.bytes.size() - pieces.next});
     if (count == 0 && pieces.fails) {
         return -1;
@@ -87,9 +86,9 @@ std::ptrdiff_t readPieces(char* bytes, std::size_t room)
 // an unreadable token; ! at the end when a read failed.
 std::string tokensOf(const Pieces& input)
 {
-    pieces = input;
+    Pieces pieces = input;
     Console console;
-    console.source = readPieces;
+    console.input.source = {readPieces, &pieces};
     std::string tokens;
     std::int32_t value = 0;
     for (ReadOutcome outcome = readInteger(console, value); outcome != ReadOutcome::endOfInput;

@@ -1,4 +1,6 @@
-#include "console.h"
+#include "console_input.h"
+
+#include "system_console.h"
 
 #include <algorithm>
 #include <limits>
@@ -32,6 +34,11 @@ constexpr std::string_view utf16BigEndianMark = "\xFE\xFF";
 constexpr std::array<std::string_view, 3> marks = {utf8Mark, utf16LittleEndianMark,
                                                    utf16BigEndianMark};
 
+std::ptrdiff_t fromStandardInput(void* /*state*/, char* bytes, std::size_t size)
+{
+    return readStandardInput(bytes, size);
+}
+
 std::string_view unread(const ReadAhead& input)
 {
     return {&input.bytes[input.next], input.end - input.next};
@@ -44,11 +51,10 @@ bool startsWith(std::string_view text, std::string_view start)
 
 // Reads once more onto the end of the read-ahead; false when nothing came,
 // which ends the input for good.
-bool readMore(Console& console)
+bool readMore(ReadAhead& input)
 {
-    ReadAhead& input = console.input;
-    const std::ptrdiff_t got =
-        console.source(&input.bytes[input.end], input.bytes.size() - input.end);
+    const std::ptrdiff_t got = input.source.read(input.source.state, &input.bytes[input.end],
+                                                 input.bytes.size() - input.end);
     if (got <= 0) {
         input.ended = true;
         input.failed = got < 0;
@@ -83,16 +89,15 @@ void decodeUtf16(ReadAhead& input)
 // Reads UTF-16 until at least one character has come or the input ends. A
 // byte left over at the end is half a character: a character of its own,
 // and not an ASCII one.
-void readUtf16(Console& console)
+void readUtf16(ReadAhead& input)
 {
-    ReadAhead& input = console.input;
     while (input.next == input.end && !input.ended) {
         input.next = 0;
         input.end = 0;
         if (input.hasHalfUnit) {
             input.bytes[input.end++] = input.halfUnit;
         }
-        if (readMore(console)) {
+        if (readMore(input)) {
             decodeUtf16(input);
         }
         else {
@@ -107,15 +112,14 @@ void readUtf16(Console& console)
 
 // The input's first bytes decide, once, how all of it is read; a pipe may
 // hand over a mark a byte at a time.
-void decideEncoding(Console& console)
+void decideEncoding(ReadAhead& input)
 {
-    ReadAhead& input = console.input;
     const auto mayBecomeMark = [&input] {
         return std::any_of(marks.begin(), marks.end(), [&input](std::string_view mark) {
             return input.end < mark.size() && startsWith(mark, unread(input));
         });
     };
-    while (mayBecomeMark() && readMore(console)) {
+    while (mayBecomeMark() && readMore(input)) {
     }
     input.encoding = Encoding::eightBit;
     if (startsWith(unread(input), utf8Mark)) {
@@ -134,29 +138,28 @@ void decideEncoding(Console& console)
     }
 }
 
-// Refills the read-ahead with what one read of standard input gives. The
-// read may wait for the operator, so everything written so far is flushed
-// first: every prompt is on the screen while the program waits. Kept out of
+// Refills the read-ahead with what one read of the input gives. The read
+// may wait for the operator, so everything written so far is flushed first:
+// every prompt is on the screen while the program waits. Kept out of
 // line so that the per-byte path of nextByte stays small enough to inline.
-outOfLine bool refill(Console& console)
+SALES_TALLY_OUT_OF_LINE bool refill(ReadAhead& input, WriteBehind& output)
 {
-    ReadAhead& input = console.input;
     if (input.ended) {
         return false;
     }
-    flushConsole(console);
+    flushOutput(output);
     input.next = 0;
     input.end = 0;
     if (input.encoding == Encoding::undecided) {
-        decideEncoding(console);
+        decideEncoding(input);
     }
     if (input.encoding == Encoding::eightBit) {
         if (input.next == input.end && !input.ended) {
-            readMore(console);
+            readMore(input);
         }
     }
     else {
-        readUtf16(console);
+        readUtf16(input);
     }
     if constexpr (ctrlZEndsInput) {
         const std::string_view text = unread(input);
@@ -170,34 +173,28 @@ outOfLine bool refill(Console& console)
 }
 
 // The next byte of input as an unsigned char value, or eof.
-int nextByte(Console& console)
+int nextByte(ReadAhead& input, WriteBehind& output)
 {
-    ReadAhead& input = console.input;
-    if (input.next == input.end && !refill(console)) {
+    if (input.next == input.end && !refill(input, output)) {
         return Traits::eof();
     }
     return Traits::to_int_type(input.bytes[input.next++]);
 }
 
-constexpr std::string_view closeWindowPrompt = "Press any key to close this window.";
-
-void handOver(Console& console, std::string_view bytes)
-{
-    WriteBehind& output = console.output;
-    if (!bytes.empty() && !output.failed) {
-        output.failed = !console.sink(bytes.data(), bytes.size());
-    }
-}
-
 } // namespace
 
-ReadOutcome readInteger(Console& console, std::int32_t& value)
+InputSource standardInput()
+{
+    return {fromStandardInput, nullptr};
+}
+
+ReadOutcome readInteger(ReadAhead& input, WriteBehind& output, std::int32_t& value)
 {
     const int eof = Traits::eof();
 
-    int byte = nextByte(console);
+    int byte = nextByte(input, output);
     while (isSpace(byte)) {
-        byte = nextByte(console);
+        byte = nextByte(input, output);
     }
     if (byte == eof) {
         return ReadOutcome::endOfInput;
@@ -205,7 +202,7 @@ ReadOutcome readInteger(Console& console, std::int32_t& value)
 
     const bool negative = byte == '-';
     if (byte == '-' || byte == '+') {
-        byte = nextByte(console);
+        byte = nextByte(input, output);
     }
 
     // The magnitude stops growing once it is out of range, so a token of any
@@ -216,7 +213,7 @@ ReadOutcome readInteger(Console& console, std::int32_t& value)
     std::int64_t magnitude = 0;
     bool hasDigits = false;
     bool readable = true;
-    for (; byte != eof && !isSpace(byte); byte = nextByte(console)) {
+    for (; byte != eof && !isSpace(byte); byte = nextByte(input, output)) {
         if (readable && isDigit(byte)) {
             hasDigits = true;
             magnitude = magnitude * base + (byte - '0');
@@ -226,7 +223,7 @@ ReadOutcome readInteger(Console& console, std::int32_t& value)
             readable = false;
         }
     }
-    if (byte == eof && inputFailed(console)) {
+    if (byte == eof && input.failed) {
         return ReadOutcome::endOfInput; // cut off: 35 may have been read as 3
     }
     if (!readable || !hasDigits) {
@@ -236,40 +233,7 @@ ReadOutcome readInteger(Console& console, std::int32_t& value)
     return ReadOutcome::number;
 }
 
-bool inputFailed(const Console& console)
+bool inputFailed(const ReadAhead& input)
 {
-    return console.input.failed;
-}
-
-void writeAround(Console& console, std::string_view text)
-{
-    WriteBehind& output = console.output;
-    flushConsole(console);
-    if (text.size() > output.bytes.size()) {
-        handOver(console, text);
-        return;
-    }
-    std::copy(text.begin(), text.end(), output.bytes.begin());
-    output.used = text.size();
-}
-
-void flushConsole(Console& console)
-{
-    WriteBehind& output = console.output;
-    handOver(console, {output.bytes.data(), output.used});
-    output.used = 0;
-}
-
-bool outputFailed(const Console& console)
-{
-    return console.output.failed;
-}
-
-void holdOwnWindowOpen(Console& console)
-{
-    if (ownsItsWindow()) {
-        writeText(console, closeWindowPrompt);
-        flushConsole(console);
-        waitForKeyPress();
-    }
+    return input.failed;
 }
