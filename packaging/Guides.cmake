@@ -62,7 +62,10 @@ if(NOT SALES_TALLY_SIGNER STREQUAL "")
       "Status Valid, that subject in SignerCertificate, and a"
       "TimeStamperCertificate. An AppLocker or WDAC publisher rule on this"
       "subject, with the product name Sales tally, admits this version and"
-      "later ones signed the same way.")
+      "later ones signed the same way. SHA256SUMS, beside the packages, is"
+      "signed by the same certificate (SHA256SUMS.p7s); AUTHORITY.pem beside"
+      "it is the certificate of the authority that issued it, whose SHA-256"
+      "fingerprint IT can pin.")
 else()
   set(signature_lines
       "Signature. This build is not signed: Windows shows no publisher for it,"
