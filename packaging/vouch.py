@@ -25,6 +25,7 @@ import urllib.request
 
 from sign import (Refused, osslsigncode, refuse_unready, secret_file, servers, setting, timeout,
                   untimestamped)
+from sign import subject as sign_subject
 
 SIGNED = ["SHA256SUMS.p7s", "SHA256SUMS.p7s.tsr", "AUTHORITY.pem"]
 SYSTEM = "/etc/ssl/certs/ca-certificates.crt"
@@ -73,16 +74,12 @@ def trusted(trust):
     return trust or SYSTEM
 
 
-def stamp_time(tsr):
+def stamped(tsr):
+    """When a timestamp says, and which authority says it."""
     said = openssl("ts", "-reply", "-in", tsr, "-text").stdout
     when = re.search(r"Time stamp: (.*)", said).group(1).strip()
-    return datetime.datetime.strptime(when, "%b %d %H:%M:%S %Y GMT").replace(
-        tzinfo=datetime.timezone.utc)
-
-
-def stamp_authority(tsr):
-    said = openssl("ts", "-reply", "-in", tsr, "-text").stdout
-    return re.search(r"TSA: (?:DirName:)?(.*)", said).group(1).strip()
+    return (datetime.datetime.strptime(when, "%b %d %H:%M:%S %Y GMT").replace(
+        tzinfo=datetime.timezone.utc), re.search(r"TSA: (?:DirName:)?(.*)", said).group(1).strip())
 
 
 def verify_sums(folder, trust, signer=None):
@@ -102,8 +99,7 @@ def verify_sums(folder, trust, signer=None):
         who = openssl("x509", "-in", signer_pem, "-noout", "-subject", "-issuer", "-nameopt",
                       "compat").stdout
         subject, issuer = (line.split("=", 1)[1] for line in who.splitlines()[:2])
-        rfc = openssl("x509", "-in", signer_pem, "-noout", "-subject", "-nameopt", "RFC2253").stdout
-        named = re.sub(r"(?<!\\),(?=[A-Za-z]+=)", ", ", rfc.strip().replace("subject=", "", 1))
+        named = sign_subject(signer_pem)
         if signer is not None and named != signer:
             raise Refused("SHA256SUMS is signed by %s, not by the release's signer %s"
                           % (named, signer))
@@ -115,7 +111,7 @@ def verify_sums(folder, trust, signer=None):
             if stamp.returncode:
                 raise Refused("the timestamp of SHA256SUMS.p7s does not verify against %s: %s"
                               % (trusted(trust), stamp.stdout.strip() or stamp.stderr.strip()))
-            when, stamped_by = stamp_time(tsr), stamp_authority(tsr)
+            when, stamped_by = stamped(tsr)
             attime = ["-attime", str(int(when.timestamp()))]
         chained = openssl("cms", "-verify", "-binary", "-inform", "DER", "-in", p7s, "-content",
                           sums, "-CAfile", trusted(trust), "-purpose", "any", "-out", os.devnull,
