@@ -10,13 +10,9 @@ set(record_name "${CPACK_PACKAGE_FILE_NAME}.release.json")
 set(record "${CPACK_PACKAGE_DIRECTORY}/${record_name}")
 
 function(sales_tally_write_record)
-  set(signed no)
-  if(NOT "${SALES_TALLY_SIGN_CERT}${SALES_TALLY_SIGNATURES_FROM}" STREQUAL "")
-    set(signed yes)
-  endif()
   set(fields commit=${CPACK_SALES_TALLY_COMMIT} version=${CPACK_PACKAGE_VERSION}
       epoch=${CPACK_SALES_TALLY_EPOCH} epoch_from=${CPACK_SALES_TALLY_EPOCH_FROM}
-      preset=${CPACK_SALES_TALLY_PRESET} signed=${signed})
+      preset=${CPACK_SALES_TALLY_PRESET} signed=${sales_tally_signed})
   foreach(setting IN LISTS CPACK_SALES_TALLY_RELEASE_SETTINGS)
     list(APPEND fields "${setting}=${CPACK_${setting}}")
   endforeach()

@@ -5,15 +5,20 @@
 # release's record that sign.py reads: the exe before it is packed (once a
 # release: Staging.cmake), the .msi once it is built (Msi.cmake).
 #
-# The signing settings (Windows.cmake) are the cache's, where the
+# The signing settings (Release.cmake) are the cache's, where the
 # environment has none of the same name; the secret comes from the
-# environment only.
+# environment only. sales_tally_signed says whether this release is signed,
+# here or by attaching published signatures.
 foreach(setting IN LISTS CPACK_SALES_TALLY_SIGNING_SETTINGS)
   set(${setting} "${CPACK_${setting}}")
   if(DEFINED ENV{${setting}})
     set(${setting} "$ENV{${setting}}")
   endif()
 endforeach()
+set(sales_tally_signed yes)
+if("${SALES_TALLY_SIGN_CERT}${SALES_TALLY_SIGNATURES_FROM}" STREQUAL "")
+  set(sales_tally_signed no)
+endif()
 
 # In the environment, as they are: a PKCS#11 URI's semicolons would split
 # as a CMake list on a command line.
@@ -37,7 +42,7 @@ endfunction()
 # published signature of it taken, and verified (vouch.py); in a release
 # that is not signed, nothing. A failure leaves no SHA256SUMS.
 function(sales_tally_vouch sums)
-  if("${SALES_TALLY_SIGN_CERT}${SALES_TALLY_SIGNATURES_FROM}" STREQUAL "")
+  if(NOT sales_tally_signed)
     return()
   endif()
   sales_tally_signing_environment()

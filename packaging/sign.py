@@ -15,7 +15,7 @@ it ("CN=Corner Shop IT, O=Corner Shop"): the signer README.txt names, which
 every signing is held to.
 
 The signing settings, SALES_TALLY_SIGN_* and SALES_TALLY_SIGNATURES_*, are
-Windows.cmake's cache variables, which say what each means; they come in
+Release.cmake's cache variables, which say what each means; they come in
 the environment (Sign.cmake gives the cache's where it has none). The
 timestamp servers are tried in turn, each for as long as a call may take.
 The key's passphrase or the token's PIN, a secret, comes from
@@ -218,14 +218,20 @@ def signed(path):
     os.replace(path + ".signed", path)
 
 
+def refusing(work, *arguments):
+    """Does the work, or ends the script with the refusal's reason, named
+    by the script: cpack shows it above its own error."""
+    try:
+        work(*arguments)
+    except Refused as refusal:
+        sys.exit("%s: %s" % (os.path.basename(sys.argv[0]), refusal))
+
+
 def main():
     if sys.argv[1] == "--subject":
         print(subject(sys.argv[2]))
         return
-    try:
-        sign(*sys.argv[1:5])
-    except Refused as refusal:
-        sys.exit("sign.py: %s" % refusal)
+    refusing(sign, *sys.argv[1:5])
 
 
 if __name__ == "__main__":

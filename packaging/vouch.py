@@ -23,17 +23,17 @@ import sys
 import tempfile
 import urllib.request
 
-from sign import (Refused, osslsigncode, refuse_unready, secret_file, servers, setting, timeout,
-                  untimestamped)
+from sign import (Refused, osslsigncode, refuse_unready, refusing, secret_file, servers, setting,
+                  timeout, untimestamped)
 from sign import subject as sign_subject
 
 SIGNED = ["SHA256SUMS.p7s", "SHA256SUMS.p7s.tsr", "AUTHORITY.pem"]
 SYSTEM = "/etc/ssl/certs/ca-certificates.crt"
 
 
-def openssl(*arguments, check=True):
-    done = subprocess.run(["openssl"] + list(arguments), capture_output=True, text=True,
-                          timeout=timeout())
+def openssl(*arguments, check=True, given=None):
+    done = subprocess.run(["openssl"] + list(arguments), input=given, capture_output=True,
+                          text=True, timeout=timeout())
     if check and done.returncode:
         raise Refused("openssl %s: %s" % (arguments[0], (done.stderr or done.stdout).strip()))
     return done
@@ -46,11 +46,8 @@ def certificates(bundle):
                             text.read(), re.S)
     found = []
     for block in blocks:
-        with tempfile.NamedTemporaryFile("w", suffix=".pem") as one:
-            one.write(block)
-            one.flush()
-            said = openssl("x509", "-in", one.name, "-noout", "-subject", "-issuer",
-                           "-fingerprint", "-sha256", "-nameopt", "compat").stdout
+        said = openssl("x509", "-noout", "-subject", "-issuer", "-fingerprint", "-sha256",
+                       "-nameopt", "compat", given=block).stdout
         fields = dict(line.split("=", 1) for line in said.splitlines())
         found.append((block, fields["subject"], fields["issuer"],
                       fields.get("sha256 Fingerprint", fields.get("SHA256 Fingerprint"))))
@@ -74,12 +71,17 @@ def trusted(trust):
     return trust or SYSTEM
 
 
+def gmt(text):
+    """A time as OpenSSL and osslsigncode write it, "Dec  9 16:05:32 2026 GMT"."""
+    return datetime.datetime.strptime(text.strip(), "%b %d %H:%M:%S %Y GMT").replace(
+        tzinfo=datetime.timezone.utc)
+
+
 def stamped(tsr):
     """When a timestamp says, and which authority says it."""
     said = openssl("ts", "-reply", "-in", tsr, "-text").stdout
-    when = re.search(r"Time stamp: (.*)", said).group(1).strip()
-    return (datetime.datetime.strptime(when, "%b %d %H:%M:%S %Y GMT").replace(
-        tzinfo=datetime.timezone.utc), re.search(r"TSA: (?:DirName:)?(.*)", said).group(1).strip())
+    return (gmt(re.search(r"Time stamp: (.*)", said).group(1)),
+            re.search(r"TSA: (?:DirName:)?(.*)", said).group(1).strip())
 
 
 def verify_sums(folder, trust, signer=None):
@@ -96,9 +98,7 @@ def verify_sums(folder, trust, signer=None):
         if content.returncode:
             raise Refused("SHA256SUMS is not what its signature says: it was changed after it was "
                           "signed (%s)" % content.stderr.strip().splitlines()[-1])
-        who = openssl("x509", "-in", signer_pem, "-noout", "-subject", "-issuer", "-nameopt",
-                      "compat").stdout
-        subject, issuer = (line.split("=", 1)[1] for line in who.splitlines()[:2])
+        _, subject, issuer, _ = certificates(signer_pem)[0]
         named = sign_subject(signer_pem)
         if signer is not None and named != signer:
             raise Refused("SHA256SUMS is signed by %s, not by the release's signer %s"
@@ -138,9 +138,7 @@ def vouchers(path, trust):
     stamp = re.search(r"Timestamp time: (.*)", said)
     authority = re.search(r"Timestamp verified using:.*?Subject: (.*?)\n", said, re.S)
     return {"file": os.path.basename(path), "signer": signer.group(1), "issuer": signer.group(2),
-            "time": stamp and datetime.datetime.strptime(
-                stamp.group(1).strip(), "%b %d %H:%M:%S %Y GMT").replace(
-                    tzinfo=datetime.timezone.utc),
+            "time": stamp and gmt(stamp.group(1)),
             "timestamped by": authority and authority.group(1)}
 
 
@@ -234,10 +232,7 @@ def sign_here(sums, record, folder):
 
 
 def main():
-    try:
-        sign_sums(*sys.argv[1:3])
-    except Refused as refusal:
-        sys.exit("vouch.py: %s" % refusal)
+    refusing(sign_sums, *sys.argv[1:3])
 
 
 if __name__ == "__main__":
