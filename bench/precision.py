@@ -1,17 +1,18 @@
 """How far the printed total drifts from the exact sum of the prices, and how
 far it can.
 
-    python3 bench/precision.py [--days D] [--write README.md]
+    python3 bench/precision.py [--days D] [--write bench/README.md]
 
 First what the arithmetic guarantees: each sale's rounding of the
 single-precision total moves it by at most half a step between neighbouring
 single-precision values of its size, the prices themselves are stored a
 little off, and the double-precision steps add next to nothing; while the sum
 of those bounds stays under half a cent, the printed cents are the exact
-ones. That gives, for days that book less than $1,000 or $10,000 in
-all (sales taken back counted as if added), how many sales are always right
-to the cent; the guides quote these figures and tests/guides.py holds them to
-guaranteed_sales below.
+ones. Every sale but one of 0 units costs at least the cheapest price, so a
+ceiling on what a day books (sales taken back counted as if added) bounds its
+sales too: guaranteed_total below is the largest whole hundred of dollars
+under which every day is right to the cent. The guides quote it and
+tests/guides.py holds them to it.
 
 Then what it does: builds the user preset and types generated days of sales
 at the program, as a file piped in. For each count of sales, ordinary days
@@ -22,7 +23,7 @@ cents and prints a Markdown table: the count of sales, the median ordinary
 day's exact total, how many of those days came out a cent or more off, the
 largest drift among them, and the one-unit day's exact total and drift;
 then what the table shows, in words, and the prices it was measured with.
-With --write, that block replaces the one between the markers in README.md,
+With --write, that block replaces the one between the markers in bench/README.md,
 closed by a line that names the prices and a digest of the block:
 tests/guides.py (block_faults) fails a block whose prices are no longer
 the program's, or that was edited by hand.
@@ -46,7 +47,6 @@ from program_facts import prices  # the program's prices, read as the tests read
 
 COUNTS = [100, 200, 300, 500, 1_000, 10_000, 100_000, 1_000_000]
 MANY_DAYS_UP_TO = 1_000
-CEILINGS = [1_000, 10_000]
 PRICE_CENTS = {number: round(float(price) * 100) for number, price in prices().items()}
 
 
@@ -69,6 +69,16 @@ def guaranteed_sales(ceiling):
     return math.ceil(room / (rounding + double_steps)) - 1
 
 
+def guaranteed_total():
+    """The largest whole hundred of dollars under which every day prints the
+    exact cents, whatever its sales."""
+    cheapest = min(PRICE_CENTS.values())
+    total = 0
+    while guaranteed_sales(total + 100) >= (total + 100) * 100 // cheapest:
+        total += 100
+    return total
+
+
 def drift_of(sales):
     """Runs the program on the sales; returns (exact total, printed - exact),
     both in cents."""
@@ -81,7 +91,7 @@ def drift_of(sales):
     return exact, printed - exact
 
 
-BEGIN = "<!-- bench/precision.py --write README.md measures this block -->"
+BEGIN = "<!-- bench/precision.py --write bench/README.md measures this block -->"
 END = "<!-- end of what bench/precision.py measures -->"
 
 
@@ -102,7 +112,7 @@ def block_faults(guide_text, prices_now):
     lines = guide_text[start + len(BEGIN):end].strip("\n").split("\n")
     text, sealed = "\n".join(lines[:-1]) + "\n", lines[-1]
     measured_with = sealed.split("the prices ")[-1].split(";")[0].split()
-    again = "measure it again: python3 bench/precision.py --write README.md"
+    again = "measure it again: python3 bench/precision.py --write bench/README.md"
     if measured_with != prices_now:
         return ["the precision block was measured with the prices %s, the program's are %s: %s"
                 % (measured_with, prices_now, again)]
@@ -118,12 +128,11 @@ def dollars(cents, sign=""):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--days", type=int, default=1_000)
-    parser.add_argument("--write", metavar="README.md", help="replace the guide's measured block")
+    parser.add_argument("--write", metavar="bench/README.md", help="replace the measured block")
     args = parser.parse_args()
 
-    print("Always right to the cent: " + ", ".join(
-        "%s sales under $%s" % (format(guaranteed_sales(c), ","), format(c, ","))
-        for c in CEILINGS) + ".\n")
+    print("Always right to the cent: a day of less than $%s in all.\n"
+          % format(guaranteed_total(), ","))
 
     subprocess.run(["cmake", "--workflow", "--preset", "user"], cwd=ROOT, check=True,
                    stdout=subprocess.DEVNULL)

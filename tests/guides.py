@@ -7,20 +7,17 @@ writes when the same numbers are typed.
 GUIDE is Markdown, plain text or a manual page's source. A folder in
 Program Files is the .msi's install folder. A price is a line
 that holds a product number and its price and nothing else (a table row),
-or a list of all five prices. The guarantee of exact cents, "N sales under
-$T", must be there and must be what bench/precision.py works out for the
-program's prices; README.md's block that precision.py measured must have
-been measured with them, and not changed since. A session runs from the long prompt to the
-line with the total; what the operator typed is what follows a prompt on its
-line, and every line that is none of the program's texts. Taken out of the
-session with its Enter, what the operator typed leaves exactly what the
-program wrote. No claim of exact cents may be one that no day reaches (N
-sales that cost more than $T at the cheapest price). The part headed with
-what loses the day names each key that does at the guide's terminal. Every
-shell block that reads sales.txt runs, in the order given: on a good day's
-file it shows or keeps the total and gives status 0, and on a file that
-cannot be read it gives 1, whether as the block's status or where the
-block echoes $?.
+or a list of all five prices. The guarantee of exact cents, "less than $T
+in all", must be there and must be what bench/precision.py works out for
+the program's prices; bench/README.md's block that precision.py measured
+must have been measured with them, and not changed since. A session runs
+from the long prompt to the line with the total; what the operator typed is
+what follows a prompt on its line, and every line that is none of the
+program's texts. Taken out of the session with its Enter, what the operator
+typed leaves exactly what the program wrote. The part headed with what
+loses the day names each key and habit that does at the guide's console.
+Every recipe that reads sales.txt is run as written, and must tell a good
+day from a shifted one (check_recipes).
 """
 import difflib
 import os
@@ -34,7 +31,7 @@ from program_facts import (CLOSE_WINDOW, INVALID_PRODUCT, INVALID_QUANTITY, LONG
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
-from precision import block_faults, guaranteed_sales
+from precision import block_faults, guaranteed_total
 
 REPORT = REPORT_HEADING.strip("\n")
 PROMPTS = [SHORT.strip("\n"), INVALID_QUANTITY.strip("\n"), REPORT]
@@ -42,7 +39,7 @@ OWN_LINES = [LONG, INVALID_PRODUCT.strip("\n"), ""]
 PRICE_ROW = re.compile(r"^[\s|]*([1-9][0-9]*)[\s|]+\$([0-9]+\.[0-9][0-9])[\s|]*$")
 MONEY = r"\$[0-9]+\.[0-9][0-9]"
 PRICE_LIST_TEXT = re.compile(MONEY + "(?:, " + MONEY + ")+,? and " + MONEY)
-GUARANTEE = re.compile(r"([0-9,]+) sales under \$([0-9,]+)")
+GUARANTEE = re.compile(r"less than \$([0-9,]+) in all")
 
 
 def plain_lines(path):
@@ -81,94 +78,171 @@ def check_prices(name, lines, expected):
 
 
 def check_guarantee(name, lines):
+    """The guarantee of exact cents, "less than $T in all", is the one the
+    arithmetic gives at the program's prices."""
     text = " ".join(" ".join(line.split()) for _, line in lines)
     claims = GUARANTEE.findall(text)
-    faults = [] if claims else ["%s: no guarantee of exact cents (N sales under $T)" % name]
-    cheapest = min(float(price) for price in prices().values())
-    for sales, ceiling in claims:
-        count, dollars = int(sales.replace(",", "")), int(ceiling.replace(",", ""))
-        due = guaranteed_sales(dollars)
-        if count != due:
-            faults.append("%s: %s sales under $%s, but the arithmetic guarantees %d"
-                          % (name, sales, ceiling, due))
-        elif count * cheapest >= dollars:
-            faults.append("%s: %s sales under $%s, which no day reaches: the cheapest sale is "
-                          "$%.2f" % (name, sales, ceiling, cheapest))
-    return faults
+    due = guaranteed_total()
+    faults = [] if claims else ["%s: no guarantee of exact cents (less than $T in all)" % name]
+    return faults + ["%s: exact cents for a day of less than $%s in all, but the arithmetic "
+                     "guarantees $%s (bench/precision.py)" % (name, ceiling, format(due, ","))
+                     for ceiling in claims if int(ceiling.replace(",", "")) != due]
 
 
-# The keys that lose a day at each guide's terminal: README.txt's is
-# Windows' console, the others' a Linux terminal too.
-LOSING_KEYS = {"README.txt": ["Ctrl-C"]}
+# What the part on what loses the day names, for each guide's reader:
+# README.txt's is at Windows' console, the others' at a Linux terminal.
+MUST_NAME = {"README.txt": ["Up arrow", "F3", "Ctrl-Z", "Ctrl-C", "-1 typed as a quantity"]}
+LINUX_KEYS = ["Ctrl-C", "Ctrl-\\", "Ctrl-Z", "Ctrl-D", "Ctrl-S"]
 HEADING = re.compile(r"^(#+ |\.SH |[A-Z][A-Z' ]+$)")
+# Said of a day's file on evidence that cannot show it.
+UNPROVABLE = re.compile(r"read as (it was )?meant|the file is (fine|right|good)", re.I)
 
 
 def check_keys(name, raw):
-    """The part whose heading says what loses the day names every key that
-    does."""
-    keys = LOSING_KEYS.get(os.path.basename(name), ["Ctrl-C", "Ctrl-Z", "Ctrl-D"])
+    """The part whose heading says what loses the day names every key and
+    habit that does, or that books money nobody meant."""
+    named = MUST_NAME.get(os.path.basename(name), LINUX_KEYS)
     part, inside = [], False
     for line in raw:
         if HEADING.match(line):
             inside = "LOSE" in line.upper()
         elif inside:
-            part.append(line)
-    text = " ".join(part)
+            part.append(line.replace(r"\e", "\\").replace(r"\-", "-"))
+    text = " ".join(" ".join(part).split())
     if not part:
         return ["%s: no part headed with what loses the day" % name]
-    return ["%s: the part on what loses the day does not name %s" % (name, key)
-            for key in keys if key not in text]
+    return ["%s: the part on what loses the day does not name %s" % (name, what)
+            for what in named if what not in text]
 
 
-def shell_blocks(raw):
-    """The shell blocks that read sales.txt: Markdown's sh blocks, a manual
-    page's examples."""
+def check_claims(name, lines):
+    return ["%s:%d: %r: no check of a day's file can show that" % (name, number, line.strip())
+            for number, line in lines if UNPROVABLE.search(line)]
+
+
+def recipes(name, raw):
+    """The blocks of commands that read sales.txt: a text guide's indented
+    lines, Markdown's sh blocks, a manual page's examples."""
     blocks, block = [], None
-    for line in raw:
-        if line in ("```sh", ".EX"):
+    for line in raw + [""]:
+        if name.endswith(".txt"):
+            if line.startswith("    "):
+                block = (block or []) + [line.strip()]
+                continue
+            if block is not None:
+                blocks.append(block)
+            block = None
+        elif line in ("```sh", ".EX"):
             block = []
         elif line in ("```", ".EE") and block is not None:
-            if any("sales.txt" in command for command in block):
-                blocks.append(block)
+            blocks.append(block)
             block = None
         elif block is not None:
             block.append(line.replace(r"\-", "-").replace(r"\(aq", "'").replace(r"\e", "\\"))
-    return blocks
+    return [block for block in blocks if any("sales.txt" in command for command in block)]
 
 
-def check_shell_lines(name, raw, command):
-    """Each block run by bash with the program on PATH, on a good day's
-    file, without a mistake, and on one that cannot be read (a folder)."""
-    day = "1 3\n4 2\n-1\n"
-    total = subprocess.run(command, input=day.encode(), stdout=subprocess.PIPE,
-                           check=False).stdout.decode().strip().split("\n")[-1]
+def command_prompt(block, folder, command):
+    """Runs a command prompt's lines in folder as Windows' cmd would, as far
+    as they go: Wine's cmd runs them only in part (its find knows no /c).
+    Returns what they said and their status."""
+    said, status = [], 0
+    for line in block:
+        words = re.findall(r'"[^"]*"|\S+', line)
+        path = lambda name: os.path.join(folder, name.strip('"'))
+        def lines_of(name):
+            with open(path(name), "rb") as text:
+                return text.read().decode(errors="replace").splitlines()
+        if words[0] == "cd":
+            continue
+        if words[:2] == ["if", "exist"] and words[3] == "del":
+            if os.path.exists(path(words[2])):
+                os.remove(path(words[2]))
+        elif "sales_tally.exe" in line:
+            source, sink = re.search(r"< *(\S+) *> *(\S+)$", line).groups()
+            if not os.path.exists(path(source)):
+                said.append("The system cannot find the file specified.")
+                continue
+            given = os.open(path(source), os.O_RDONLY)  # a folder too, as cmd opens it
+            with open(path(sink), "wb") as kept:
+                status = subprocess.run(command, stdin=given, stdout=kept, check=False).returncode
+            os.close(given)
+        elif line == "echo %ERRORLEVEL%":
+            said.append(str(status))
+        elif words[0] in ("find", "findstr"):
+            counting, wanted = words[1] == "/c", words[-2].strip('"')
+            if not os.path.isfile(path(words[-1])):
+                said.append("File not found - " + words[-1].upper())
+                status = 1
+                continue
+            found = [l for l in lines_of(words[-1]) if (wanted in l) != ("/v" in words)]
+            said += (["---------- %s: %d" % (words[-1].upper(), len(found))] if counting
+                     else found)
+            status = 0 if found or counting else 1
+        else:
+            said.append("%r: a command this check does not know" % line)
+    return "\n".join(said) + "\n", status
+
+
+# The days each recipe is tried on: a good one; the same with an empty cell,
+# which shifts every pair after it without a message; one that cannot be
+# read (a folder); and none at all, beside the last run's day.txt.
+DAYS = {"good": "1\t3\n2\t1\n4\t2\n-1\n", "shifted": "1\t3\n2\t\n4\t2\n-1\n",
+        "unreadable": None, "missing": None}
+
+
+def try_recipe(name, block, command, day):
+    """Runs a recipe in a folder of its own on a day; returns its status (the
+    one it echoes, where it does), what it said and what it kept in day.txt."""
+    with tempfile.TemporaryDirectory() as folder:
+        sales, kept = os.path.join(folder, "sales.txt"), os.path.join(folder, "day.txt")
+        if day == "unreadable":
+            os.mkdir(sales)
+        elif day == "missing":
+            with open(kept, "wb") as stale:
+                stale.write(b"yesterday's")
+        else:
+            with open(sales, "w") as written:
+                written.write(DAYS[day])
+        if name.endswith(".txt"):
+            said, status = command_prompt(block, folder, command)
+        else:
+            os.symlink(os.path.abspath(command[-1]), os.path.join(folder, "sales_tally"))
+            env = dict(os.environ, PATH=folder + os.pathsep + os.environ["PATH"])
+            run = subprocess.run(["bash", "-c", "\n".join(block) + "\n"], cwd=folder, env=env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+            said, status = run.stdout.decode(errors="replace"), run.returncode
+        echoed = re.findall(r"^([0-9]+)$", said, re.M)
+        if any(echo in block for echo in ["echo $?", "echo %ERRORLEVEL%"]) and echoed:
+            status = int(echoed[0])
+        with open(kept, "rb") if os.path.isfile(kept) else open(os.devnull, "rb") as text:
+            return status, said, text.read().decode(errors="replace")
+
+
+def check_recipes(name, raw, command):
+    """Each recipe, run as written: on a good day it gives status 0 and the
+    total; on a shifted day it says something it does not say on the good
+    one, besides the total; on a day that cannot be read, status 1; and with
+    no day at all, it leaves no earlier day's total as if it were today's."""
+    total = subprocess.run(command, input=DAYS["good"].encode(), stdout=subprocess.PIPE,
+                           check=False).stdout.decode().strip().split("\n")[-1].strip()
     faults = []
-    for block in shell_blocks(raw):
-        script = "\n".join(block) + "\n"
-        for good in [True, False]:
-            with tempfile.TemporaryDirectory() as folder:
-                os.symlink(os.path.abspath(command[0]), os.path.join(folder, "sales_tally"))
-                if good:
-                    with open(os.path.join(folder, "sales.txt"), "w") as sales:
-                        sales.write(day)
-                else:
-                    os.mkdir(os.path.join(folder, "sales.txt"))
-                env = dict(os.environ, PATH=folder + os.pathsep + os.environ["PATH"])
-                run = subprocess.run(["bash", "-c", script], cwd=folder, env=env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
-                said = run.stdout.decode(errors="replace")
-                kept = ""
-                if os.path.isfile(os.path.join(folder, "day.txt")):
-                    with open(os.path.join(folder, "day.txt")) as written:
-                        kept = written.read()
-            echoed = re.findall(r"^([0-9]+)$", said, re.M)
-            status = int(echoed[0]) if "echo $?" in script and echoed else run.returncode
-            if good and (status != 0 or total not in said + kept):
-                faults.append("%s: %r on a good day's file gave status %d and %r, not 0 and "
-                              "the total" % (name, script, status, said))
-            if not good and status != 1:
-                faults.append("%s: %r on a file that cannot be read gave status %d, not the "
-                              "program's 1" % (name, script, status))
+    without_total = lambda said: [l for l in said.splitlines() if REPORT not in l]
+    for block in recipes(name, raw):
+        runs = {day: try_recipe(name, block, command, day) for day in DAYS}
+        status, said, kept = runs["good"]
+        if status != 0 or total not in said + kept:
+            faults.append("%s: %r on a good day's file gave status %d and %r, not 0 and the "
+                          "total" % (name, block, status, said))
+        if without_total(runs["shifted"][1]) == without_total(said):
+            faults.append("%s: %r says nothing of a file with an empty cell (%r), which books "
+                          "wrong money" % (name, block, DAYS["shifted"]))
+        if runs["unreadable"][0] != 1:
+            faults.append("%s: %r on a file that cannot be read gave status %d, not the "
+                          "program's 1" % (name, block, runs["unreadable"][0]))
+        if runs["missing"][0] == 0 and "yesterday's" in runs["missing"][2]:
+            faults.append("%s: %r with no sales.txt gives status 0 and leaves the last day.txt"
+                          % (name, block))
     return faults
 
 
@@ -281,18 +355,20 @@ def main():
     faults = (check_prices(name, lines, prices()) + check_guarantee(name, lines)
               + check_ranges(name, lines) + check_install_folder(name, lines)
               + check_quotations(name, lines))
-    if os.path.basename(guide) == "README.md":  # the one with the measured table
-        with open(guide, encoding="utf-8") as text:
-            faults += ["%s: %s" % (name, fault) for fault in block_faults(
+    if os.path.basename(guide) == "README.md":  # it points to the measured drift
+        measured = os.path.join(ROOT, "bench", "README.md")
+        with open(measured, encoding="utf-8") as text:
+            faults += ["bench/README.md: %s" % fault for fault in block_faults(
                 text.read(), [price for _, price in sorted(prices().items())])]
+        faults += check_guarantee("bench/README.md", plain_lines(measured))
     with open(guide, encoding="utf-8") as text:
         raw = text.read().replace("\r\n", "\n").split("\n")
-    faults += check_keys(name, raw)
+    faults += check_keys(name, raw) + check_claims(name, lines)
     found = sessions(lines)
     if not found:
         faults.append("%s: no session shown" % name)
-    if len(command) == 1:  # the shell's lines are Linux's
-        faults += check_shell_lines(name, raw, command)
+    if len(command) == 1 or name.endswith(".txt"):  # bash's lines are run natively
+        faults += check_recipes(name, raw, command)
     for start, typed, written in found:
         if written is None:
             faults.append("%s:%d: the session shown here never reaches the total" % (name, start))
