@@ -49,8 +49,9 @@ std::ptrdiff_t readStandardInput(char* bytes, std::size_t size)
 // Standard output is text on Windows: each newline goes out as CR LF.
 bool writeStandardOutput(const char* bytes, std::size_t size)
 {
+    constexpr std::size_t translatedSize = 4096; // a page: a sale's output is far less
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    std::array<char, 4096> translated{};
+    std::array<char, translatedSize> translated{};
     std::size_t used = 0;
     for (const char byte : std::string_view(bytes, size)) {
         if (used + 2 > translated.size()) {
@@ -73,9 +74,9 @@ bool writeStandardOutput(const char* bytes, std::size_t size)
 // answer it.
 bool ownsItsWindow()
 {
-    DWORD processes[2] = {};
+    std::array<DWORD, 2> processes{};
     DWORD mode = 0;
-    return GetConsoleProcessList(processes, 2) == 1 &&
+    return GetConsoleProcessList(processes.data(), static_cast<DWORD>(processes.size())) == 1 &&
            GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0 &&
            GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
@@ -87,8 +88,11 @@ void waitForKeyPress()
     INPUT_RECORD record{};
     DWORD count = 0;
     while (ReadConsoleInputW(input, &record, 1, &count) != 0 && count == 1) {
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown != 0 &&
-            !isModifier(record.Event.KeyEvent.wVirtualKeyCode)) {
+        // The event is a union, as the console hands it over; its type says
+        // which member holds.
+        const KEY_EVENT_RECORD& key = record.Event.KeyEvent; // NOLINT(*-union-access)
+        if (record.EventType == KEY_EVENT && key.bKeyDown != 0 &&
+            !isModifier(key.wVirtualKeyCode)) {
             return;
         }
     }

@@ -153,6 +153,33 @@ INSTANTIATE_TEST_SUITE_P(Encodings, ReadInPieces,
                                                  "5"sv,
                                                  "2 ? "}));
 
+// A write that fails once is a failure for good, though the sink would take
+// the next: what came after it would reach the screen with a hole before it.
+TEST(WriteFailure, EndsTheOutputAndIsRemembered)
+{
+    struct OnceFailing {
+        std::string kept;
+        std::size_t writes = 0;
+    } sink;
+    Console console;
+    console.output.sink = {[](void* state, const char* bytes, std::size_t count) {
+                               auto& once = *static_cast<OnceFailing*>(state);
+                               if (once.writes++ == 0) {
+                                   return false;
+                               }
+                               once.kept.append(bytes, count);
+                               return true;
+                           },
+                           &sink};
+    writeText(console, "lost");
+    flushConsole(console);
+    writeText(console, "after");
+    flushConsole(console);
+    writeText(console, patterned(consoleBufferSize + 1, 'a'));
+    EXPECT_TRUE(outputFailed(console));
+    EXPECT_EQ(sink.writes, 1U) << "written after the failure: " << sink.kept;
+}
+
 // A failed read ends the input, and the token it cut off counts for nothing:
 // 35 cut after its 3 is not 3. A token ended by white space is whole.
 TEST(ReadFailure, EndsTheInputAndIsRemembered)

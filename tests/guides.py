@@ -27,7 +27,8 @@ import sys
 import tempfile
 
 from program_facts import (CLOSE_WINDOW, INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING,
-                           REPORT_TAIL, SHORT, command_line, install_folder, prices, range_faults)
+                           REPORT_TAIL, SHORT, command_line, install_folder, prices, range_faults,
+                           stale_texts)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
@@ -351,6 +352,9 @@ def main():
     guide = sys.argv.pop(1)
     name = os.path.relpath(guide, ROOT)  # one in the build tree comes from packaging/*.in
     command, encode = command_line()
+    stale = stale_texts(command, encode)
+    if stale:  # the guides' quotations are held to these
+        sys.exit("\n".join(stale))
     lines = plain_lines(guide)
     faults = (check_prices(name, lines, prices()) + check_guarantee(name, lines)
               + check_ranges(name, lines) + check_install_folder(name, lines)
@@ -381,8 +385,13 @@ def main():
             diff = difflib.unified_diff(shown.decode().splitlines(keepends=True),
                                         run.stdout.decode(errors="replace").splitlines(keepends=True),
                                         "the guide", "the program")
-            faults.append("%s:%d: typed %r, status %d; what the guide shows, against what the "
-                          "program wrote:\n%s" % (name, start, fed, run.returncode, "".join(diff)))
+            refused = INVALID_PRODUCT.strip("\n").encode()
+            hint = ("" if run.stdout.count(refused) >= shown.count(refused) else
+                    "the session refuses a product number the price list now sells (1 to %d): "
+                    "give the example one past it; " % len(prices()))
+            faults.append("%s:%d: typed %r, status %d; %swhat the guide shows, against what the "
+                          "program wrote:\n%s" % (name, start, fed, run.returncode, hint,
+                                                   "".join(diff)))
     if faults:
         sys.exit("\n".join(in_template(guide, faults)))
     print("%s: %d sessions, prices: 1 passed, 0 failed" % (name, len(found)))

@@ -42,17 +42,20 @@ import time
 import tty
 
 from program_facts import (INVALID_PRODUCT, INVALID_QUANTITY, LONG, REPORT_HEADING, REPORT_TAIL,
-                           SHORT, command_line, report)
+                           SHORT, command_line, report, stale_texts)
 
 MIB = 1 << 20
 MEMORY_BOUND_KIB = 256 * 1024  # far below the gigabyte a stored token would take
 
 
-def run(command, feed, status=0, stdin=subprocess.PIPE, **options):
+def run(command, feed, given, status=0, stdin=subprocess.PIPE, **options):
     """Runs the program, feed(stdin) writing its input; returns its output and
     peak memory in KiB once it has exited with the status given and nothing on
     standard error. Output goes to files, not pipes: a Wine server that the
-    program starts would hold a pipe open after the program has ended."""
+    program starts would hold a pipe open after the program has ended. A
+    failure names what it was given and shows how its output ended, so a
+    whole report (the program saw a failure) is told from none (it never
+    ran to its end)."""
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         proc = subprocess.Popen(command, stdin=stdin, stdout=out, stderr=err, **options)
         if feed:
@@ -65,7 +68,10 @@ def run(command, feed, status=0, stdin=subprocess.PIPE, **options):
         err.seek(0)
         output, errors = out.read(), err.read()
     if proc.returncode != status or errors:
-        sys.exit("exit status %d, standard error %r" % (proc.returncode, errors[:200]))
+        ended = "a whole report" if b"Final retail value" in output else "no report"
+        sys.exit("given %s: exit status %d where %d was due, standard error %r; it wrote %d "
+                 "bytes, %s, ending %r" % (given, proc.returncode, status, errors[:200],
+                                           len(output), ended, output[-160:]))
     return output, usage.ru_maxrss
 
 
@@ -84,7 +90,7 @@ def long_token(command, encode):
             stdin.write(junk)
         stdin.write(b"\n-1\n")
 
-    output, peak = run(command, feed)
+    output, peak = run(command, feed, "a gigabyte-long token")
     expect(output,
            encode(LONG + SHORT + "\n" + LONG + SHORT + INVALID_PRODUCT + SHORT + report("19.96")))
     print("peak memory %d KiB" % peak)
@@ -93,13 +99,14 @@ def long_token(command, encode):
 
 
 def closed_input(command, encode):
-    output, _ = run(command, None, status=1, preexec_fn=lambda: os.close(0))
+    output, _ = run(command, None, "a closed standard input", status=1,
+                    preexec_fn=lambda: os.close(0))
     expect(output, encode(LONG + SHORT + report("0.00")))
 
 
 def directory_input(command, encode):
     directory = os.open(os.path.dirname(os.path.abspath(__file__)), os.O_RDONLY)
-    output, _ = run(command, None, status=1, stdin=directory)
+    output, _ = run(command, None, "a folder as standard input", status=1, stdin=directory)
     expect(output, encode(LONG + SHORT + report("0.00")))
 
 
@@ -116,7 +123,7 @@ def nonblocking_input(command, encode):
 
     later = threading.Thread(target=rest_of_the_day)
     later.start()
-    output, _ = run(command, None, stdin=read_end)
+    output, _ = run(command, None, "a non-blocking pipe that pauses", stdin=read_end)
     later.join()
     os.close(read_end)
     expect(output, encode(LONG + SHORT + "\n" + LONG + SHORT + "\n" + LONG + SHORT
@@ -273,7 +280,8 @@ def random_bytes(command, encode):
     for _ in range(40):
         data = bytes(rng.choice(likely) if rng.random() < 0.8 else rng.randrange(256)
                      for _ in range(rng.randrange(1, 4096)))
-        output, _ = run(command, lambda stdin, data=data: stdin.write(data))
+        output, _ = run(command, lambda stdin, data=data: stdin.write(data),
+                        "%d random bytes %r" % (len(data), data[:120]))
         if not own_texts.fullmatch(output):
             sys.exit("not the program's own texts for input %r:\n%r" % (data, output))
 
@@ -287,7 +295,7 @@ def report_unwritten(command, encode):
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (len(dialogue), resource.RLIM_INFINITY))
 
-    output, _ = run(command, lambda stdin: stdin.write(b"-1\n"), status=1,
+    output, _ = run(command, lambda stdin: stdin.write(b"-1\n"), "-1 with nowhere to write", status=1,
                     preexec_fn=limit_file_size)
     expect(output, dialogue)
 
@@ -295,6 +303,9 @@ def report_unwritten(command, encode):
 def main():
     name = sys.argv.pop(1)
     command, encode = command_line()
+    stale = stale_texts(command, encode)
+    if stale:
+        sys.exit("\n".join(stale))
     globals()[name](command, encode)
     print("%s: 1 passed, 0 failed" % name)
 

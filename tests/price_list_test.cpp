@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <ostream>
@@ -101,10 +102,17 @@ TEST_P(EachPrice, ShowsWholeInALargeQuantity)
 
 // The decimal products are 3124756.48, 4718592, 10464788.48, 4708106.24 and
 // 7203717.12; the stored prices lie above (2.98) or below (9.98, 4.49, 6.87).
-INSTANTIATE_TEST_SUITE_P(OneMebiUnit, EachPrice,
-                         testing::Values(PriceCase{1, 3124756.5F}, PriceCase{2, 4718592.0F},
-                                         PriceCase{3, 10464788.0F}, PriceCase{4, 4708106.0F},
-                                         PriceCase{5, 7203717.0F}));
+constexpr std::array eachPrice{PriceCase{1, 3124756.5F}, PriceCase{2, 4718592.0F},
+                               PriceCase{3, 10464788.0F}, PriceCase{4, 4708106.0F},
+                               PriceCase{5, 7203717.0F}};
+INSTANTIATE_TEST_SUITE_P(OneMebiUnit, EachPrice, testing::ValuesIn(eachPrice));
+
+TEST(PriceList, EveryPriceHasItsExpectation)
+{
+    EXPECT_EQ(eachPrice.size(), productPrices.size())
+        << "tests/price_list_test.cpp: give eachPrice a row for every product "
+           "(python3 tests/booking_model.py --each-price 1048576)";
+}
 
 TEST(PriceList, SaleTooSmallForTheTotalLeavesItUnchanged)
 {

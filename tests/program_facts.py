@@ -12,6 +12,7 @@ Python scripts share:
 """
 import os
 import re
+import subprocess
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -54,6 +55,21 @@ def install_folder():
 
 def report(amount):
     return REPORT_HEADING + amount + REPORT_TAIL
+
+
+def stale_texts(command, encode):
+    """Each text above that the program no longer writes, said as a fault of
+    this file, where the fix goes, not of the check that read it."""
+    typed = "7\n1\nx\n3\n-1\n"
+    written = subprocess.run(command, input=encode(typed), stdout=subprocess.PIPE,
+                             check=False).stdout
+    return ["tests/program_facts.py: the program does not write %s %r (typed %r): change it "
+            "there to the program's" % (name, text, typed)
+            for name, text in [("LONG", LONG), ("SHORT", SHORT),
+                               ("INVALID_PRODUCT", INVALID_PRODUCT),
+                               ("INVALID_QUANTITY", INVALID_QUANTITY),
+                               ("REPORT_HEADING", REPORT_HEADING), ("REPORT_TAIL", REPORT_TAIL)]
+            if encode(text) not in written]
 
 
 def command_line():

@@ -3,11 +3,13 @@
 # standard output byte for byte.
 #
 #   cmake -DPROGRAM=... -DINPUT=... [-DEXPECTED=file.out] [-DOUTPUT=path]
-#         [-DEXPECTED_STATUS=0] [-DEMULATOR=...] [-DCRLF=ON] -P run_case.cmake
+#         [-DEXPECTED_STATUS=0] [-DEMULATOR=...] [-DCRLF=ON] [-DMEND=file]
+#         -P run_case.cmake
 #
 # OUTPUT sends standard output somewhere else (a device that cannot be
 # written, say) instead of capturing it. CRLF expects every newline of the
-# expected file as CR LF, as a Windows build writes it.
+# expected file as CR LF, as a Windows build writes it. MEND names the copy
+# of the program's behaviour that a difference says to mend.
 if(NOT DEFINED EXPECTED_STATUS)
   set(EXPECTED_STATUS 0)
 endif()
@@ -25,7 +27,20 @@ execute_process(
   TIMEOUT 60)
 
 if(NOT status STREQUAL EXPECTED_STATUS)
-  message(FATAL_ERROR "${name}: exit status ${status}, expected ${EXPECTED_STATUS}")
+  # How the output ended tells a whole report (the program saw a failure)
+  # from none (it never ran to its end).
+  set(ending "")
+  if(EXISTS "${OUTPUT}" AND NOT IS_DIRECTORY "${OUTPUT}")
+    file(SIZE "${OUTPUT}" size)
+    set(from 0)
+    if(size GREATER 160)
+      math(EXPR from "${size} - 160")
+    endif()
+    file(READ "${OUTPUT}" ending OFFSET ${from})
+    set(ending "; its output, ${size} bytes, ends:\n${ending}")
+  endif()
+  message(FATAL_ERROR "${name} (${INPUT}): exit status ${status}, expected ${EXPECTED_STATUS}"
+                      "${ending}")
 endif()
 if(NOT errors STREQUAL "")
   message(FATAL_ERROR "${name}: wrote to standard error:\n${errors}")
@@ -47,6 +62,9 @@ if(DEFINED EXPECTED)
     if(DIFF)
       execute_process(COMMAND "${DIFF}" -u --label expected --label actual "${EXPECTED}" "${OUTPUT}"
                       OUTPUT_VARIABLE shown)
+    endif()
+    if(DEFINED MEND)
+      set(shown "${shown}If the program changed on purpose, change ${MEND} to match.\n")
     endif()
     message(FATAL_ERROR "${name}: output differs from ${EXPECTED} (${OUTPUT}):\n${shown}")
   endif()
