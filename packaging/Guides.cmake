@@ -51,61 +51,66 @@ if(DEFINED SALES_TALLY_SIGN_CERT AND NOT SALES_TALLY_SIGN_CERT STREQUAL "")
                   COMMAND_ERROR_IS_FATAL ANY)
   set(SALES_TALLY_SIGNER "${subject}" CACHE STRING "" FORCE)
 endif()
+# A sentence of README.txt, whole, its variables filled in and its lines
+# ended as Windows ends them: configure_file gives only the template's own
+# lines CR LF.
+function(sales_tally_text variable text)
+  string(CONFIGURE "${text}" text @ONLY)
+  string(REPLACE "\n" "\r\n" text "${text}")
+  set(${variable} "${text}" PARENT_SCOPE)
+endfunction()
+
 if(NOT SALES_TALLY_SIGNER STREQUAL "")
-  set(signature_lines
-      "Signature. sales_tally.exe and the installer are signed, with a timestamp,"
-      "by the certificate whose subject is"
-      ""
-      "    ${SALES_TALLY_SIGNER}"
-      ""
-      "In PowerShell, Get-AuthenticodeSignature FILE | Format-List must show"
-      "Status Valid, that subject in SignerCertificate, and a"
-      "TimeStamperCertificate. An AppLocker or WDAC publisher rule on this"
-      "subject, with the product name Sales tally, admits this version and"
-      "later ones signed the same way. SHA256SUMS, beside the packages, is"
-      "signed by the same certificate (SHA256SUMS.p7s); AUTHORITY.pem beside"
-      "it is the certificate of the authority that issued it, whose SHA-256"
-      "fingerprint IT can pin.")
+  sales_tally_text(SALES_TALLY_SIGNATURE_TEXT [[
+Signature. sales_tally.exe and the installer are signed, with a timestamp,
+by the certificate whose subject is
+
+    @SALES_TALLY_SIGNER@
+
+In PowerShell, Get-AuthenticodeSignature FILE | Format-List must show
+Status Valid, that subject in SignerCertificate, and a
+TimeStamperCertificate. An AppLocker or WDAC publisher rule on this
+subject, with the product name Sales tally, admits this version and
+later ones signed the same way. SHA256SUMS, beside the packages, is
+signed by the same certificate (SHA256SUMS.p7s); AUTHORITY.pem beside
+it is the certificate of the authority that issued it, whose SHA-256
+fingerprint IT can pin.]])
 else()
-  set(signature_lines
-      "Signature. This build is not signed: Windows shows no publisher for it,"
-      "and IT can admit it only by its hash (SHA256SUMS, or the file's own).")
+  sales_tally_text(SALES_TALLY_SIGNATURE_TEXT [[
+Signature. This build is not signed: Windows shows no publisher for it,
+and IT can admit it only by its hash (SHA256SUMS, or the file's own).]])
 endif()
 # What the license allows: LICENSE.txt (License.cmake).
 if(SALES_TALLY_LICENSE STREQUAL "")
-  set(license_lines
-      "License. None has been granted yet: LICENSE.txt, beside the program,"
-      "says what that means. Ask the maintainer before copying the program to"
-      "more computers.")
+  sales_tally_text(SALES_TALLY_LICENSE_TEXT [[
+License. None has been granted yet: LICENSE.txt, beside the program,
+says what that means. Ask the maintainer before copying the program to
+more computers.
+Copyright @SALES_TALLY_COPYRIGHT@.]])
 else()
-  set(license_lines
-      "License. LICENSE.txt, beside the program, gives the terms on which it"
-      "may be used, copied and deployed (${SALES_TALLY_LICENSE}).")
+  sales_tally_text(SALES_TALLY_LICENSE_TEXT [[
+License. LICENSE.txt, beside the program, gives the terms on which it
+may be used, copied and deployed (@SALES_TALLY_LICENSE@).
+Copyright @SALES_TALLY_COPYRIGHT@.]])
 endif()
-list(APPEND license_lines "Copyright ${SALES_TALLY_COPYRIGHT}.")
 
 # Whom to tell of a security problem, and the program's page: only what the
 # builder gave, never an address nobody reads.
 if(SALES_TALLY_CONTACT_ADDRESS STREQUAL "")
-  set(contact_lines
-      "This build comes without a contact for security reports: tell whoever"
-      "gave you the program, privately, not in public.")
+  sales_tally_text(SALES_TALLY_CONTACT_TEXT [[
+This build comes without a contact for security reports: tell whoever
+gave you the program, privately, not in public.]])
 else()
-  set(contact_lines
-      "Report a security problem to ${SALES_TALLY_CONTACT_ADDRESS}, privately, not in"
-      "public: what you did, what happened, and the version (${PROJECT_VERSION}). You"
-      "get an answer within a week; a fix comes as a new version, and the problem is"
-      "made public with it.")
+  sales_tally_text(SALES_TALLY_CONTACT_TEXT [[
+Report a security problem to @SALES_TALLY_CONTACT_ADDRESS@, privately, not in
+public: what you did, what happened, and the version (@PROJECT_VERSION@). You
+get an answer within a week; a fix comes as a new version, and the problem is
+made public with it.]])
 endif()
 set(SALES_TALLY_PAGE_TEXT "")
 if(NOT SALES_TALLY_URL STREQUAL "")
   set(SALES_TALLY_PAGE_TEXT " More about it:\r\n${SALES_TALLY_URL}")
 endif()
-
-# configure_file gives the template's own lines CR LF, not the lines it puts in.
-list(JOIN contact_lines "\r\n" SALES_TALLY_CONTACT_TEXT)
-list(JOIN signature_lines "\r\n" SALES_TALLY_SIGNATURE_TEXT)
-list(JOIN license_lines "\r\n" SALES_TALLY_LICENSE_TEXT)
 list(JOIN readme_rows "\r\n" SALES_TALLY_PRICE_ROWS)
 configure_file("${packaging}/README.txt.in" "${PROJECT_BINARY_DIR}/README.txt" @ONLY
                NEWLINE_STYLE CRLF)

@@ -101,6 +101,9 @@ def exe_version(exe):
     return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
 
 
+MSIEXEC_CODES = [0, 1603, 1605, 1618, 1633, 1638, 1641, 3010]
+
+
 def msiexec_ok(wine, what, *args, status=0, start=()):
     """Runs msiexec, which must give this status (Wine keeps its low byte),
     else the step named fails with what msiexec's log says. A step that
@@ -128,8 +131,10 @@ def msiexec_ok(wine, what, *args, status=0, start=()):
         said = [line for line in lines if re.search(
             r"^Action ended.*Return value [^1]|[Ee]rror|[Ff]ail", line)]
         said += [line for line in lines if line.startswith("Action start")][-1:]
-        report = "%s (msiexec %s gave status %d%s); its log says:\n%s" % (
-            what, " ".join(args), got, attempt, "\n".join(said[-12:]) or "(nothing)")
+        # Named as msiexec gives it, README.txt's code, not as Wine's low byte.
+        code = next((c for c in MSIEXEC_CODES if c % 256 == got), got)
+        report = "%s (msiexec %s gave %d%s); its log says:\n%s" % (
+            what, " ".join(args), code, attempt, "\n".join(said[-12:]) or "(nothing)")
         if not attempt:
             print(report, flush=True)
             time.sleep(2)
@@ -250,12 +255,10 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
 
 
 def day_file(wine, readme_txt):
-    """README.txt's commands for a day's sales from a file, as an operator
-    types them in a command prompt, on a file in Documents, as far as Wine's
-    cmd runs them: the status read right after the program, and no day.txt
-    of an earlier run left when sales.txt is missing. Wine 8's find knows no
-    /c and its findstr is a stub: what they show is tried by guides.py, as
-    cmd would run them."""
+    """README.txt's commands for a day's sales from a file, typed in a
+    command prompt on a file in Documents, as far as Wine's cmd runs them:
+    the status read right after the program, and no earlier day.txt left
+    when sales.txt is missing (what find and findstr show: guides.py)."""
     text = readme_txt.decode().replace("\r\n", "\n")
     # The indented lines right after the paragraph that opens a command prompt.
     block = re.search(r"open a command prompt.*?\n\n((?:    [^\n]*\n)+)", text, re.S | re.I)
