@@ -153,7 +153,8 @@ def command_prompt(block, folder, command):
         path = lambda name: os.path.join(folder, name.strip('"'))
         def lines_of(name):
             with open(path(name), "rb") as text:
-                return text.read().decode(errors="replace").splitlines()
+                text = text.read().decode(errors="replace").replace("\r\n", "\n")
+            return text.split("\n")[:-1]
         if words[0] == "cd":
             continue
         if words[:2] == ["if", "exist"] and words[3] == "del":
@@ -176,7 +177,9 @@ def command_prompt(block, folder, command):
                 said.append("File not found - " + words[-1].upper())
                 status = 1
                 continue
-            found = [l for l in lines_of(words[-1]) if (wanted in l) != ("/v" in words)]
+            # An empty string matches no line: find /v "" counts them all.
+            found = [l for l in lines_of(words[-1])
+                     if (wanted != "" and wanted in l) != ("/v" in words)]
             said += (["---------- %s: %d" % (words[-1].upper(), len(found))] if counting
                      else found)
             status = 0 if found or counting else 1

@@ -295,8 +295,8 @@ def report_unwritten(command, encode):
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (len(dialogue), resource.RLIM_INFINITY))
 
-    output, _ = run(command, lambda stdin: stdin.write(b"-1\n"), "-1 with nowhere to write", status=1,
-                    preexec_fn=limit_file_size)
+    output, _ = run(command, lambda stdin: stdin.write(b"-1\n"), "-1 with nowhere to write",
+                    status=1, preexec_fn=limit_file_size)
     expect(output, dialogue)
 
 
