@@ -9,8 +9,8 @@
 // a fault (Plan): the input failing or ending at a byte, the output failing
 // for good or once, or the input repeated past the console's buffers.
 //
-// This model is a copy of the program's rules and texts: when the program's
-// change on purpose, change them here too (fuzz/dialogue_fuzzer.cpp).
+// This model is a copy of the program's rules and texts: when those change
+// on purpose, change them here too.
 #include "closing_report.h"
 #include "console.h"
 #include "entry_dialogue.h"
@@ -291,9 +291,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<char> input = inputOf(data, size, plan);
     const bool inputStops = plan.fault == Fault::inputFails || plan.fault == Fault::inputEnds ||
                             plan.fault == Fault::repeatedAndFails;
-    const bool stopFails = plan.fault != Fault::inputEnds;
+    const bool stopFails = inputStops && plan.fault != Fault::inputEnds;
     const std::size_t stop = inputStops ? plan.at % (input.size() + 1) : input.size();
-    Trickle trickle{&input, stop, inputStops && stopFails, 0, plan.piece};
+    Trickle trickle{&input, stop, stopFails, 0, plan.piece};
     Capture capture;
     if (plan.fault == Fault::outputFails || plan.fault == Fault::outputFailsOnce) {
         capture.failAt = plan.at % 64;

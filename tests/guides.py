@@ -147,14 +147,16 @@ def command_prompt(block, folder, command):
     """Runs a command prompt's lines in folder as Windows' cmd would, as far
     as they go: Wine's cmd runs them only in part (its find knows no /c).
     Returns what they said and their status."""
+    def path(name):
+        return os.path.join(folder, name.strip('"'))
+
+    def lines_of(name):
+        with open(path(name), "rb") as text:
+            return text.read().decode(errors="replace").replace("\r\n", "\n").split("\n")[:-1]
+
     said, status = [], 0
     for line in block:
         words = re.findall(r'"[^"]*"|\S+', line)
-        path = lambda name: os.path.join(folder, name.strip('"'))
-        def lines_of(name):
-            with open(path(name), "rb") as text:
-                text = text.read().decode(errors="replace").replace("\r\n", "\n")
-            return text.split("\n")[:-1]
         if words[0] == "cd":
             continue
         if words[:2] == ["if", "exist"] and words[3] == "del":
