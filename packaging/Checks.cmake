@@ -1,14 +1,8 @@
-# The checks of what cpack made, labelled release: the release workflows run
-# them after their package step (CMakePresets.json), and the other test steps
-# leave them out. release.NAME runs checks/NAME.py, which says what it checks.
+# The checks of what release.py made, labelled release: the release workflows
+# run them after building `packages` (CMakePresets.json), and the other test
+# steps leave them out. release.NAME runs checks/NAME.py, which says what it
+# checks.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
-
-function(sales_tally_release_check name)
-  add_test(NAME release.${name}
-           COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_LIST_DIR}/checks/${name}.py"
-                   "${PROJECT_BINARY_DIR}" ${sales_tally_emulator})
-  set_tests_properties(release.${name} PROPERTIES LABELS release)
-endfunction()
 
 # Every file in checks/ is a check of one of these releases, or shared by them.
 set(windows_checks zip msi_lifecycle signed)
@@ -26,14 +20,15 @@ foreach(file IN LISTS files)
   endif()
 endforeach()
 
-set(checks ${shared_checks})
+set(checks ${shared_checks} ${debian_checks})
 if(WIN32)
-  list(APPEND checks ${windows_checks})
-else()
-  list(APPEND checks ${debian_checks})
+  set(checks ${shared_checks} ${windows_checks})
 endif()
 foreach(name IN LISTS checks)
-  sales_tally_release_check(${name})
+  add_test(NAME release.${name}
+           COMMAND "${Python3_EXECUTABLE}" "${CMAKE_CURRENT_LIST_DIR}/checks/${name}.py"
+                   "${PROJECT_BINARY_DIR}" ${sales_tally_emulator})
+  set_tests_properties(release.${name} PROPERTIES LABELS release)
 endforeach()
 if(WIN32)
   set_tests_properties(release.msi_lifecycle PROPERTIES TIMEOUT 900)

@@ -1,15 +1,11 @@
-# The Linux release (Release.cmake): a .deb and a .tar.gz with the program,
+# The Linux release: a .deb and a .tar.gz (release.py) with the program,
 # its manual page, changelog and copyright (License.cmake).
 
 # Writes source, compressed as Debian wants its documentation: gzip -9, no
 # name or time in the header.
 function(sales_tally_gzip source output)
-  # CMake leaves the time out when SOURCE_DATE_EPOCH is set.
-  sales_tally_callers_epoch(callers_epoch)
-  set(ENV{SOURCE_DATE_EPOCH} 0)
-  file(ARCHIVE_CREATE OUTPUT "${output}" PATHS "${source}" FORMAT raw
-       COMPRESSION GZip COMPRESSION_LEVEL 9)
-  set(ENV{SOURCE_DATE_EPOCH} "${callers_epoch}")
+  execute_process(COMMAND gzip -9nc INPUT_FILE "${source}" OUTPUT_FILE "${output}"
+                  COMMAND_ERROR_IS_FATAL ANY)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
 endfunction()
 
@@ -40,3 +36,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${SALES_TALLY_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGE_FILE_NAME "sales_tally-${PROJECT_VERSION}-Linux")
+set(generators DEB TGZ)
+set(release_preset release)
+# What a run of release.py makes, and so replaces: this platform's files only.
+set(own "${CPACK_PACKAGE_FILE_NAME}.*" "${CPACK_DEBIAN_PACKAGE_NAME}_${PROJECT_VERSION}_*.deb*")

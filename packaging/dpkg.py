@@ -1,6 +1,6 @@
 """What this machine's dpkg says of the files that made a release: which
 Debian package holds each, and each package's version and architecture.
-Asked once for all, as dpkg answers slowly (sbom.py, record.py)."""
+Asked once for all, as dpkg answers slowly (sbom.py, release.py)."""
 import os
 import shutil
 import subprocess

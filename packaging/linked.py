@@ -58,7 +58,7 @@ def linked_files(link_map):
             member, loaded = MEMBER.match(line), LOADED.match(line.rstrip("\n"))
             if member:
                 found.add((os.path.normpath(member.group(1)), member.group(2)))
-            elif loaded and loaded.group(1).startswith("/usr/"):
+            elif loaded and loaded.group(1).startswith(("/usr/", "/lib")):
                 found.add((os.path.normpath(loaded.group(1)), ""))
     return sorted(found)
 

@@ -1,56 +1,44 @@
-"""Writes a package's bill of materials, CycloneDX 1.6 JSON: the program,
-with its license, who supplies and made it (the maintainer, with the page)
-and the tools that made it; and each library the link map says was linked
-into it (linked.py), with the Debian package it came from, that package's
-version and a purl, all asked of this machine's dpkg, and its SPDX license;
-Debian the supplier of each of its packages, and the upstream project the
-package names its manufacturer. The bill names the package it describes,
-by file name and SHA-256. The same bytes for the same build: a serial
-number made of the package's bytes, the time the packages' epoch.
-
-    python3 sbom.py OUT.cdx.json PACKAGE LINK_MAP PROGRAM RECORD
-
-Run by cpack after each generator (Sbom.cmake), for each PACKAGE it made;
-PROGRAM is the program as packed, RECORD the release's record (record.py),
-which gives the version, the epoch, the release settings and the tools.
-"""
+"""A package's bill of materials, CycloneDX 1.6 JSON, written by release.py
+beside each package as PACKAGE.cdx.json. Its subject is the package, by name
+and SHA-256 (a .deb with what it depends on); in it the program, with its
+license and who supplies it (the maintainer, with the page), and each
+library the link map says was used (linked.py): its files, each with its
+SHA-256 and whether it is linked in, needed at run time or read at link
+time (a linker script), the Debian
+package that holds each and that package's version and purl, as this
+machine's dpkg says, and its SPDX license. Its tools are those that made this
+package. The same bytes for the same package: the serial number is made of
+the package's bytes, the time is the epoch."""
 import datetime
 import hashlib
 import json
 import os
+import re
 import subprocess
-import sys
 import urllib.parse
 import uuid
 
 from dpkg import homepages, packages_of, tool_packages, versions
 from linked import library_of, linked_files
 
-NO_CONTACT = "This build comes without a contact"
 DEBIAN = {"name": "Debian", "url": ["https://www.debian.org"]}
 NO_LICENSE = {"license": {"name": "No license granted: see LICENSE.txt, or the .deb's copyright"}}
 
 
-def organisation(maintainer, page):
-    """The maintainer, "Name <address>", as CycloneDX names a supplier; a
-    build without one says so, and names no address."""
-    if not maintainer:
-        return {"name": NO_CONTACT}
-    name, _, address = maintainer.partition(" <")
-    found = {"name": name, "contact": [{"name": name, "email": address.rstrip(">")}]}
-    return dict(found, url=[page]) if page else found
+def sha256(path):
+    with open(path, "rb") as data:
+        return hashlib.sha256(data.read()).hexdigest()
 
 
-def tools(made_with):
-    """The record's tools, "package version" each, as components: each
-    package once."""
-    packages = sorted(tool_packages(made_with).items())
-    upstream = homepages(package for package, _ in packages)
-    return [dict({"type": "application", "name": package, "version": version,
-                  "purl": "pkg:deb/debian/%s@%s?distro=%s"
-                  % (package, urllib.parse.quote(version, safe=""), distro())},
-                 **suppliers(upstream[package]))
-            for package, version in packages]
+def distro():
+    with open("/etc/os-release") as release:
+        fields = dict(line.rstrip("\n").split("=", 1) for line in release if "=" in line)
+    return "%s-%s" % (fields.get("ID", "debian"), fields.get("VERSION_ID", "").strip('"'))
+
+
+def debian_purl(package, version, arch=None):
+    return "pkg:deb/debian/%s@%s?%sdistro=%s" % (package.split(":")[0], urllib.parse.quote(
+        version, safe=""), "arch=%s&" % arch if arch else "", distro())
 
 
 def suppliers(page):
@@ -62,107 +50,115 @@ def suppliers(page):
     return found
 
 
-def distro():
-    with open("/etc/os-release") as release:
-        fields = dict(line.rstrip("\n").split("=", 1) for line in release if "=" in line)
-    return "%s-%s" % (fields.get("ID", "debian"), fields.get("VERSION_ID", "").strip('"'))
+def tools(made_with, record):
+    """The tools that made this package, by their Debian packages, each once."""
+    named = {os.path.basename(tool): record["tools"][os.path.basename(tool)] for tool in made_with}
+    packages = sorted(tool_packages(named).items())
+    upstream = homepages(package for package, _ in packages)
+    return [dict({"type": "application", "name": package, "version": version,
+                  "purl": debian_purl(package, version)}, **suppliers(upstream[package]))
+            for package, version in packages]
 
 
-def sha256(path):
-    with open(path, "rb") as data:
-        return hashlib.sha256(data.read()).hexdigest()
-
-
-def main():
-    out, package, link_map, program, record_file = sys.argv[1:6]
-    with open(record_file) as text:
-        record = json.load(text)
-    version, settings = record["version"], record["settings"]
-    libraries = {}
-    paths = sorted({path for path, _ in linked_files(link_map)})
-    owners = packages_of(paths)
-    for path in paths:
+def libraries(link_map):
+    """The libraries the link used, each with its files and their packages."""
+    files = sorted({path for path, _ in linked_files(link_map)})
+    # A shared library is needed at run time from the package of the file
+    # its link names, not of the link.
+    run_time = {path: os.path.realpath(path) for path in files
+                if re.search(r"\.so\.\d", os.path.basename(os.path.realpath(path)))}
+    held = packages_of([run_time.get(path, path) for path in files])
+    owners = {path: held[run_time.get(path, path)] for path in files}
+    found = {}
+    for path in files:
         library = library_of(path)
         if library is None:
-            sys.exit("sbom.py: %s is linked, and linked.py does not know it: give it a library, "
-                     "its license and its notice (NOTICES.txt)" % path)
-        entry = libraries.setdefault(library.name, {"library": library, "files": set(),
-                                                    "packages": set()})
-        entry["files"].add(path)
-        entry["packages"].add(owners[path])
-
+            raise SystemExit("sbom.py: %s is linked, and linked.py does not know it: give it a "
+                             "library, its license and its notice (NOTICES.txt)" % path)
+        entry = found.setdefault(library.name, {"library": library, "files": {}})
+        entry["files"][path] = owners[path]
+    known = versions(p for entry in found.values() for p in entry["files"].values())
+    upstream = homepages(known)
     components = []
-    upstream = homepages(p for entry in libraries.values() for p in entry["packages"])
-    for name, entry in sorted(libraries.items()):
-        packages = sorted(entry["packages"])
-        known = versions(packages)
-        # A package named with its architecture (libc6-dev:amd64) gives it
-        # as the purl's qualifier.
-        purls = ["pkg:deb/debian/%s@%s?arch=%s&distro=%s"
-                 % (package.split(":")[0], urllib.parse.quote(package_version, safe=""), arch,
-                    distro())
-                 for package, (package_version, arch) in ((p, known[p]) for p in packages)]
+    for name, entry in sorted(found.items()):
+        # The package needed at run time first.
+        packages = sorted(set(entry["files"].values()), key=lambda p: (
+            p not in [entry["files"][f] for f in entry["files"] if f in run_time], p))
         components.append(dict(suppliers(upstream[packages[0]]), **{
-            "type": "library",
-            "bom-ref": name,
-            "name": name,
+            "type": "library", "bom-ref": name, "name": name, "scope": "required",
             "version": known[packages[0]][0],
-            "purl": purls[0],
+            "purl": debian_purl(packages[0], *known[packages[0]]),
             "licenses": [{"expression": entry["library"].license}],
-            "properties": [{"name": "sales_tally:debian-package", "value": p} for p in packages]
-            + [{"name": "sales_tally:purl", "value": p} for p in purls[1:]]
-            + [{"name": "sales_tally:linked", "value": f} for f in sorted(entry["files"])],
+            "properties": [{"name": "sales_tally:debian-package", "value": p} for p in packages],
+            "components": [{
+                "type": "file", "bom-ref": path, "name": path,
+                "hashes": [{"alg": "SHA-256", "content": sha256(os.path.realpath(path))}],
+                "properties": [
+                    {"name": "sales_tally:linked", "value": "at run time" if path in run_time
+                     else "in" if path.endswith((".a", ".o")) else "at link time"},
+                    {"name": "sales_tally:debian-package", "value": owner},
+                    {"name": "sales_tally:purl", "value": debian_purl(owner, *known[owner])}]}
+                for path, owner in sorted(entry["files"].items())],
         }))
-    digest, package_digest = sha256(program), sha256(package)
-    # The Windows build and the Linux one are two programs; a purl sorts its
-    # qualifiers.
-    platform = ("arch=x86_64&os=windows" if program.endswith(".exe") else "arch=%s&os=linux" %
-                subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
-                               check=True).stdout.strip())
-    when = datetime.datetime.fromtimestamp(int(record["epoch"]), datetime.timezone.utc)
-    maker = organisation(settings["SALES_TALLY_MAINTAINER"], settings["SALES_TALLY_URL"])
-    license = ({"expression": settings["SALES_TALLY_LICENSE"]} if settings["SALES_TALLY_LICENSE"]
-               else NO_LICENSE)
+    return components
+
+
+def write_bill(out, package, made_with, inputs, record, stage):
+    version, settings = inputs["version"], inputs["settings"]
+    name = os.path.basename(package)
+    program = next(os.path.join(folder, f) for folder, _, files in os.walk(stage)
+                   for f in files if f in ("sales_tally", "sales_tally.exe"))
+    maker = {"name": inputs["publisher"]}
+    if inputs["address"]:
+        maker["contact"] = [{"name": inputs["publisher"], "email": inputs["address"]}]
+    if settings["SALES_TALLY_URL"]:
+        maker["url"] = [settings["SALES_TALLY_URL"]]
+    windows = program.endswith(".exe")
+    arch = "x86_64" if windows else subprocess.run(
+        ["dpkg", "--print-architecture"], capture_output=True, text=True, check=True).stdout.strip()
+    subject = {"type": "application", "bom-ref": "package", "name": name, "version": version,
+               "supplier": maker, "hashes": [{"alg": "SHA-256", "content": sha256(package)}],
+               "purl": "pkg:generic/sales_tally@%s?file_name=%s" % (version, name),
+               "properties": [{"name": key, "value": value}
+                              for key, value in sorted(inputs["bill"].items())]}
+    if name.endswith(".deb"):
+        fields = subprocess.run(["dpkg-deb", "-f", package, "Package", "Architecture", "Depends"],
+                                capture_output=True, text=True, check=True).stdout
+        control = dict(line.split(": ", 1) for line in fields.splitlines())
+        subject["purl"] = "pkg:deb/%s@%s?arch=%s" % (control["Package"], version,
+                                                     control["Architecture"])
+        subject["properties"].append({"name": "sales_tally:depends", "value": control["Depends"]})
+    components = libraries(inputs["link_map"])
     bom = {
         "bomFormat": "CycloneDX",
         "specVersion": "1.6",
-        # Of this package's bytes: two builds of one release agree on it, and
-        # no two packages' bills share it.
         "serialNumber": "urn:uuid:%s" % uuid.uuid5(uuid.NAMESPACE_URL, "sales_tally:%s:%s" % (
-            os.path.basename(package), package_digest)),
+            name, sha256(package))),
         "version": 1,
         "metadata": {
-            "timestamp": when.strftime("%Y-%m-%dT%H:%M:%SZ"),
+            "timestamp": datetime.datetime.fromtimestamp(int(inputs["epoch"]), datetime.timezone.utc)
+            .strftime("%Y-%m-%dT%H:%M:%SZ"),
             "lifecycles": [{"phase": "build"}],
             "authors": [{"name": maker["name"]}],
             "supplier": maker,
-            "manufacturer": maker,
-            # The package this bill describes.
-            "properties": [{"name": "sales_tally:package", "value": os.path.basename(package)},
-                           {"name": "sales_tally:package-sha256", "value": package_digest}],
-            "tools": {"components": tools(record["tools"])},
-            "component": {
-                "type": "application",
-                "bom-ref": "sales_tally",
-                "name": "sales_tally",
-                "version": version,
-                "purl": "pkg:generic/sales_tally@%s?%s" % (urllib.parse.quote(version, safe=""),
-                                                           platform),
-                "supplier": maker,
-                "manufacturer": maker,
-                "copyright": settings["SALES_TALLY_COPYRIGHT"],
-                "licenses": [license],
-                "hashes": [{"alg": "SHA-256", "content": digest}],
-                "properties": [{"name": "sales_tally:file", "value": os.path.basename(program)}],
-            },
+            "tools": {"components": tools(made_with, record)},
+            "component": subject,
         },
-        "components": components,
-        "dependencies": [{"ref": "sales_tally", "dependsOn": [c["bom-ref"] for c in components]}]
+        "components": [{
+            "type": "application", "bom-ref": "sales_tally", "name": "sales_tally",
+            "version": version, "supplier": maker, "manufacturer": maker,
+            "purl": "pkg:generic/sales_tally@%s?arch=%s&os=%s" % (
+                urllib.parse.quote(version, safe=""), arch, "windows" if windows else "linux"),
+            "copyright": settings["SALES_TALLY_COPYRIGHT"],
+            "licenses": [{"expression": settings["SALES_TALLY_LICENSE"]}
+                         if settings["SALES_TALLY_LICENSE"] else NO_LICENSE],
+            "hashes": [{"alg": "SHA-256", "content": sha256(program)}],
+            "properties": [{"name": "sales_tally:file", "value": os.path.basename(program)}],
+        }] + components,
+        "dependencies": [{"ref": "package", "dependsOn": ["sales_tally"]},
+                         {"ref": "sales_tally", "dependsOn": [c["bom-ref"] for c in components]}]
         + [{"ref": c["bom-ref"], "dependsOn": []} for c in components],
     }
     with open(out, "w") as written:
         json.dump(bom, written, indent=2, sort_keys=True)
         written.write("\n")
-
-
-main()

@@ -8,6 +8,7 @@ folder, an empty scratch folder of its own (BUILD_DIR/release-checks/NAME,
 left for a look afterwards) and the Wine to use, if any. A check fails
 through expect() alone; the message names the check's file.
 """
+import json
 import os
 import re
 import shutil
@@ -25,6 +26,8 @@ from wine import Wine  # for the checks: the one way to run Wine
 CASE_IN = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.in")
 CASE_OUT = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.out")
 SKIPPED = 77
+# The settings a release is signed with, all from the environment.
+SIGNING = ("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")
 
 
 class CheckFailed(Exception):
@@ -102,17 +105,16 @@ class Release:
             body = text.read().decode().replace("\r\n", "\n").rstrip("\n") + "\n"
         return name or "LicenseRef-no-license-granted", body
 
-    def cpack_setting(self, name):
-        with open(os.path.join(self.build, "CPackConfig.cmake")) as config:
-            found = re.search(r'set\(%s "([^"]*)"\)' % name, config.read())
-        expect(found, "%s is not in the build's CPackConfig.cmake" % name)
-        return found.group(1)
+    def inputs(self):
+        """What configuring gave release.py (Release.cmake)."""
+        with open(os.path.join(self.build, "release-inputs.json")) as text:
+            return json.load(text)
 
     def packages(self):
         """This version's packages in the build folder, by name, their bills
         of materials (PACKAGE.cdx.json) and the release's record
-        (PACKAGE.release.json): an older version's may lie beside them."""
-        version = re.escape(self.cpack_setting("CPACK_PACKAGE_VERSION"))
+        (NAME.release.json): an older version's may lie beside them."""
+        version = re.escape(self.inputs()["version"])
         return sorted(name for name in os.listdir(self.build) if re.search(
             r"[-_]%s[-_].*\.((deb|tar\.gz|zip|msi)(\.cdx\.json)?|release\.json)$" % version, name))
 
@@ -122,34 +124,26 @@ class Release:
                % (extension, self.build, found))
         return found[0]
 
-    def config(self, name, values):
-        """The build's CPack configuration with the values given set on top,
-        in a file of the scratch's; returns its path. The build's own signing
-        settings are left out: a check signs as it says (cpack_env)."""
-        signing = self.cpack_setting("CPACK_SALES_TALLY_SIGNING_SETTINGS").split(";")
-        values = dict({"CPACK_" + setting: "" for setting in signing}, **values)
-        path = os.path.join(self.scratch, name + ".cmake")
-        with open(path, "w") as wrapper:
-            wrapper.write('include("%s/CPackConfig.cmake")\n' % self.build)
-            wrapper.writelines('set(%s "%s")\n' % item for item in sorted(values.items()))
-        return path
+    def sums(self):
+        return os.path.join(self.build, self.inputs()["name"] + ".SHA256SUMS")
 
-    @staticmethod
-    def cpack_env(settings):
-        """The environment with the settings given, and no signing setting
-        but those."""
-        env = {n: v for n, v in os.environ.items() if not n.startswith("SALES_TALLY_SIGN")}
-        return dict(env, **settings)
-
-    def cpack(self, name, settings, config=None, generator=None):
-        """The build's packages made again into a folder of the scratch's,
-        with the settings given added to the environment; returns the
-        folder."""
-        out = os.path.join(self.scratch, name)
-        command = ["cpack", "--config", config or self.config(name, {}),
-                   "-B", out] + (["-G", generator] if generator else [])
-        run(command, env=self.cpack_env(settings))
+    def make(self, name, settings, changes=(), out=None):
+        """The release made again by release.py into a folder of the
+        scratch's (or out), with the signing settings given and no other, and
+        the changes (NAME=VALUE) to what configuring gave; returns the folder
+        and what release.py said, having ended with status 0."""
+        out = out or os.path.join(self.scratch, name)
+        done = self.try_make(settings, changes, out)
+        expect(done.returncode == 0, "release.py gave status %d:\n%s"
+               % (done.returncode, done.stdout[-4000:]))
         return out
+
+    def try_make(self, settings, changes, out, timeout=None):
+        env = {n: v for n, v in os.environ.items() if not n.startswith(SIGNING)}
+        return subprocess.run(
+            [sys.executable, os.path.join(ROOT, "packaging", "release.py"), self.build, "--out",
+             out] + ["--set=" + change for change in changes], env=dict(env, **settings),
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=timeout)
 
 
 def main(check):

@@ -13,6 +13,7 @@ import re
 import shutil
 import struct
 import time
+import uuid
 
 from common import (CASE_IN, Wine, expect, expect_session, install_folder, main,
                     run, same_bytes, session)
@@ -24,7 +25,7 @@ def check(release):
     parts = version.split(".")
     newer_version = ".".join(parts[:-1] + [str(int(parts[-1]) + 1)])
     newer_msi = make_msi(release, newer_version)
-    epoch = float(release.cpack_setting("CPACK_SALES_TALLY_EPOCH"))
+    epoch = float(release.inputs()["epoch"])
     program = exe_version(os.path.join(release.build, "sales_tally.exe"))
     for made in [msi, newer_msi]:
         expect(summary_times(made) == {12: epoch, 13: epoch},
@@ -55,13 +56,10 @@ def check(release):
 
 
 def make_msi(release, version):
-    """The build's .msi made again as another version, into a folder of its
+    """The build's release made again as another version, into a folder of its
     own: what Windows Installer sees of a newer release. The programs that
     faketime starts start late, as on a busy machine: on a clock that runs,
     their time would no longer be the epoch."""
-    config = release.config("version-" + version, {
-        "CPACK_PACKAGE_VERSION": version,
-        "CPACK_PACKAGE_FILE_NAME": "sales_tally-%s-win64" % version})
     wrappers = os.path.join(release.scratch, "bin")
     os.makedirs(wrappers)
     with open(os.path.join(wrappers, "faketime"), "w") as slow:
@@ -71,8 +69,9 @@ def make_msi(release, version):
                    'os.execv(%r, [%r] + args[:at + 1] + ["sh", "-c", \'sleep 1.5; exec "$@"\', '
                    '"sh"] + args[at + 1:])\n' % ((shutil.which("faketime"),) * 2))
     os.chmod(os.path.join(wrappers, "faketime"), 0o755)
-    out = release.cpack(version, dict(PATH=wrappers + os.pathsep + os.environ["PATH"]),
-                        config=config, generator="External")
+    out = release.make(version, dict(PATH=wrappers + os.pathsep + os.environ["PATH"]), [
+        "version=" + version, "name=sales_tally-%s-win64" % version,
+        "product_code=" + str(uuid.uuid4()).upper()])
     return glob.glob(os.path.join(out, "*.msi"))[0]
 
 
@@ -202,12 +201,11 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     properties = run(["msiinfo", "export", msi, "Property"]).decode()
     expect("UpgradeCode\t" + codes.get("UpgradeCode", "none") in properties,
            "README.txt gives the upgrade code %s, the .msi another" % codes.get("UpgradeCode"))
-    # Programs and Features' support contact: the maintainer, or that the
-    # build comes without one, and no address nobody reads.
-    contact = release.cache("SALES_TALLY_MAINTAINER") or "This build comes without a contact"
-    expect("ARPCONTACT\t%s\r\n" % contact in properties and not re.search(r"example\.(org|com)",
-                                                                        properties),
-           "the .msi's support information is not %r: %s" % (contact, properties))
+    # Programs and Features' support fields: those the settings give, and no
+    # other (settings.json).
+    shown = dict(re.findall(r"^(ARP(?:CONTACT|HELP\w*|URL\w*))\t(.*?)\r?$", properties, re.M))
+    expect(shown == release.inputs()["msi"], "the .msi's support fields are %s, not the settings' %s"
+           % (shown, release.inputs()["msi"]))
     # The program's shortcut starts it in its folder, with the icon; the
     # guide's opens README.txt. Windows keeps some of these in UTF-16.
     for name, texts in [("Sales tally", ["sales_tally.exe", "\0", "sales_tally.ico"]),

@@ -1,25 +1,28 @@
 """release.reproducible: packaging/rebuild.py, as anyone verifies a published
-release, on the build's own packages: its commit built again in another
-folder, time zone and umask (027), with the settings and signatures the record names,
-gives the same SHA256SUMS; first, the record carries every release setting
-(settings.json) as the build has it. It ends by saying who vouches; a signed release's
-SHA256SUMS signer, authority fingerprint and timestamp must be among it. It
-must refuse, each with its reason first, a copy with one byte of the zip
-changed, and one whose record names another commit (made to agree with its
-SHA256SUMS as whoever altered it would); signed, one whose SHA256SUMS was
-made to agree with a changed zip after signing, and the release itself
-when the signer's authority is not among those trusted. Skipped (77) on a tree with
-uncommitted changes, which a clone lacks; failed on a build configured
-before the last commit."""
+release, on the build's own packages. First, the record carries every release
+setting (settings.json) as the build has it. Its commit built again in
+another folder, time zone (Asia/Tokyo) and umask (027), with the record's
+settings and, signed, its signatures, gives the same checksum file, and
+rebuild.py says who vouches (signed: the pinned key, and each Windows file's
+signer and timestamp). It refuses, each with its reason first: a copy with a
+byte of a package changed; one with a digest of its checksum file changed;
+one whose record names the parent commit (its checksum file made to agree);
+signed, one whose checksum file was made to agree with a changed package and
+signed again with another key, and the release given no key to trust.
+Skipped (77) on a tree with uncommitted changes, which a clone lacks; failed
+on a build configured before the last commit. A signed release is checked
+with what it was signed with, SALES_TALLY_MINISIGN_PUBLIC_KEY and
+SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has them."""
 import hashlib
 import json
 import os
-import re
 import shutil
 import subprocess
 import sys
 
 from common import ROOT, SKIPPED, expect, main, run
+from release import declared
+from signed import minisign_keys
 
 REBUILD = os.path.join(ROOT, "packaging", "rebuild.py")
 
@@ -39,50 +42,50 @@ def check(release):
               "skipped:\n" + changes)
         sys.exit(SKIPPED)
     expect(release.cache("CMAKE_HOME_DIRECTORY") == ROOT, "the build is not of this source tree")
-    expect(release.cpack_setting("CPACK_SALES_TALLY_EPOCH") == git("log", "-1", "--format=%ct").strip(),
+    expect(release.inputs()["epoch"] == git("log", "-1", "--format=%ct").strip(),
            "the build was configured before the last commit: configure it again")
-    env = dict(os.environ, TZ="Asia/Tokyo")
-    cafile = release.cache("SALES_TALLY_SIGNATURES_CAFILE", missing="")
-    if cafile:
-        env["SALES_TALLY_SIGNATURES_CAFILE"] = cafile
-    # One work folder for all three: the second and third rebuild in it again.
+    with open(release.the_one(".release.json")) as text:
+        record = json.load(text)
+    signed = record["signed"] == "yes"
+    key = os.environ.get("SALES_TALLY_MINISIGN_PUBLIC_KEY", "")
+    expect(key or not signed, "the release is signed: give the key it was signed with, "
+           "SALES_TALLY_MINISIGN_PUBLIC_KEY, and the roots, SALES_TALLY_SIGNATURES_CAFILE, in the "
+           "environment, as when it was made")
+    roots = os.environ.get("SALES_TALLY_SIGNATURES_CAFILE", "")
+    # One work folder for all: each rebuilds in it again.
     work = os.path.join(release.scratch, "work")
 
-    def rebuild(published, trust=cafile):
-        done = subprocess.run([sys.executable, REBUILD, published, "--work", work],
-                              env=dict(env, SALES_TALLY_SIGNATURES_CAFILE=trust),
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, umask=0o027)
+    def rebuild(published, trust=key):
+        done = subprocess.run([sys.executable, REBUILD, published, "--work", work] + (
+            ["--trust", trust] if trust and signed else []) + (["--roots", roots] if roots else []),
+            env=dict(os.environ, TZ="Asia/Tokyo"), stdout=subprocess.PIPE,
+            stderr=subprocess.STDOUT, umask=0o027)
         return done.returncode, done.stdout.decode(errors="replace")
 
     status, said = rebuild(release.build)
     expect(status == 0, "the release does not come out the same when rebuilt:\n" + said[-4000:])
-    signed = release.cache("SALES_TALLY_SIGN_CERT", missing="") != ""
     vouched = said[said.find("who vouches"):]
-    expect(not signed or re.search(r"SHA256SUMS: signed by .*SHA-256 [0-9A-F:]{95}\).*"
-                                   r"timestamped by", vouched),
-           "rebuild.py does not say who vouches for SHA256SUMS:\n" + vouched)
+    expect(not signed or "signed with the minisign key" in vouched and (
+        ".msi: signed by" in vouched) == (record["preset"] == "release-windows"),
+           "rebuild.py does not say who vouches:\n" + vouched)
     print(vouched)
 
-    with open(release.the_one(".release.json")) as text:
-        built = json.load(text)["commit"]
-    parent = git("rev-list", "--max-count=1", "--skip=1", built).strip()
-    # Each refused with its reason first.
-    cases = [("a-byte-of-the-zip", flip_a_zip_byte, "not what its SHA256SUMS says"),
+    parent = git("rev-list", "--max-count=1", "--skip=1", record["commit"]).strip()
+    changed = "changed after it was signed"
+    cases = [("a-byte-of-a-package", flip_a_byte, "not what"),
+             ("a-digest-changed", change_a_digest, changed if signed else "not what"),
              ("another-commit", lambda files: name_commit(files, parent),
-              "changed after it was signed" if signed else "do not give the published packages")]
+              changed if signed else "do not give the published packages")]
     if signed:
-        cases += [("sums-changed-after-signing", lambda files: agree(files, flip_a_zip_byte(files)),
-                   "changed after it was signed"),
-                  ("authority-not-trusted", lambda files: None, "does not trust")]
+        cases += [("signed-by-another-key", signed_again, "not signed by the key you pinned"),
+                  ("no-key-given", lambda files: None, "give --trust")]
     for name, alter, reason in cases:
         if name == "another-commit" and not parent:
             print("HEAD has no parent: no other commit to name")
             continue
         copy = published_copy(release, name)
         alter(copy)
-        # Trusted: the timestamp authority only, not the signer's.
-        status, said = rebuild(copy, trust=timestamp_authority(release) if name.startswith(
-            "authority") else cafile)
+        status, said = rebuild(copy, trust=None if name == "no-key-given" else key)
         refusal = said[said.rfind("rebuild.py: "):].split("\n")[0]
         expect(status != 0 and reason in refusal, "rebuild.py gives %s status %d and %r first, "
                "not %r:\n%s" % (name, status, refusal, reason, said[-2000:]))
@@ -92,11 +95,9 @@ def check(release):
 def carries_every_setting(release):
     """The record carries every declared release setting as the build has it:
     one it left out would come back as its default in a rebuild."""
-    with open(os.path.join(ROOT, "packaging", "settings.json")) as text:
-        declared = json.load(text)
     with open(release.the_one(".release.json")) as text:
         record = json.load(text)
-    for entry in declared:
+    for entry in declared():
         name, value = entry["name"], release.cache(entry["name"])
         if entry.get("type") == "FILEPATH":
             carried = record.get("file_texts", {}).get(name)
@@ -110,16 +111,16 @@ def carries_every_setting(release):
 
 
 def published_copy(release, name):
-    """What SHA256SUMS lists of the build, copied as it would be published,
-    with SHA256SUMS and its signature."""
+    """What the checksum file lists of the build, copied as it would be
+    published, with the checksum file and its signature."""
     copy = os.path.join(release.scratch, name)
     os.makedirs(copy)
-    with open(os.path.join(release.build, "SHA256SUMS")) as sums:
-        for line in sums:
-            shutil.copy2(os.path.join(release.build, line.split("  ", 1)[1].strip()), copy)
-    for beside in ["SHA256SUMS", "SHA256SUMS.p7s", "SHA256SUMS.p7s.tsr", "AUTHORITY.pem"]:
-        if os.path.exists(os.path.join(release.build, beside)):
-            shutil.copy2(os.path.join(release.build, beside), copy)
+    sums = release.sums()
+    with open(sums) as lines:
+        names = [line.split("  ", 1)[1].strip() for line in lines]
+    for name in names + [sums, sums + ".minisig"]:
+        if os.path.exists(os.path.join(release.build, name)):
+            shutil.copy2(os.path.join(release.build, name), copy)
     return copy
 
 
@@ -130,8 +131,8 @@ def listed(copy, suffix):
 
 
 def agree(copy, path):
-    """SHA256SUMS made to vouch for the altered file."""
-    sums = os.path.join(copy, "SHA256SUMS")
+    """The checksum file made to vouch for the altered file."""
+    sums = listed(copy, ".SHA256SUMS")
     name = os.path.basename(path)
     with open(path, "rb") as data:
         value = hashlib.sha256(data.read()).hexdigest()
@@ -142,29 +143,35 @@ def agree(copy, path):
         out.write(text)
 
 
-def timestamp_authority(release):
-    """A bundle of the build's trusted authorities without the signer's."""
-    bundle = os.path.join(release.scratch, "timestamps-only.pem")
-    with open(release.cache("SALES_TALLY_SIGNATURES_CAFILE")) as text:
-        blocks = re.findall(r"-----BEGIN CERTIFICATE-----.*?-----END CERTIFICATE-----\n",
-                            text.read(), re.S)
-    with open(os.path.join(release.build, "AUTHORITY.pem")) as text:
-        signers = text.read()
-    with open(bundle, "w") as out:
-        out.writelines(block for block in blocks if block not in signers)
-    return bundle
-
-
-def flip_a_zip_byte(copy):
-    # Only the zip: its SHA256SUMS no longer agrees.
-    zipped = listed(copy, ".zip") if any(n.endswith(".zip") for n in os.listdir(copy)) \
-        else listed(copy, ".tar.gz")
-    with open(zipped, "r+b") as data:
-        data.seek(os.path.getsize(zipped) // 2)
+def flip_a_byte(copy):
+    """A byte in the middle of the zip, or of the .tar.gz."""
+    package = next(os.path.join(copy, n) for n in sorted(os.listdir(copy))
+                   if n.endswith((".zip", ".tar.gz")))
+    with open(package, "r+b") as data:
+        data.seek(os.path.getsize(package) // 2)
         byte = data.read(1)
         data.seek(-1, 1)
         data.write(bytes([byte[0] ^ 1]))
-    return zipped
+    return package
+
+
+def change_a_digest(copy):
+    """One hex digit of the checksum file's first line: the file is intact."""
+    sums = listed(copy, ".SHA256SUMS")
+    with open(sums) as text:
+        lines = text.read()
+    with open(sums, "w") as out:
+        out.write(("1" if lines[0] != "1" else "2") + lines[1:])
+
+
+def signed_again(copy):
+    """A changed package, its line remade, signed by someone else's key."""
+    agree(copy, flip_a_byte(copy))
+    _, secret = minisign_keys(copy, "someone", "pass")
+    sums = listed(copy, ".SHA256SUMS")
+    run(["minisign", "-S", "-s", secret, "-m", sums, "-x", sums + ".minisig"], input=b"pass\n")
+    for name in ["someone.pub", "someone.key"]:
+        os.remove(os.path.join(copy, name))
 
 
 def name_commit(copy, commit):

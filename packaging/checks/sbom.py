@@ -1,13 +1,15 @@
 """release.sbom: every package has its bill of materials beside it,
 PACKAGE.cdx.json, valid CycloneDX 1.6 by the strict validator of npm's
 @cyclonedx/cyclonedx-library (which .ci/run installs) and by Python's
-jsonschema against the 1.6 schema that library ships, naming this version,
-the program's purl and license, the maintainer as supplier and manufacturer,
-the tools that made it (the compiler among them), and listing as linked
-exactly the files the link map says were linked, each library with its
-Debian package, version, purl (the architecture a qualifier) and license;
-and NTIA's minimum elements in every bill, each naming its own package with
-a serial number of its own."""
+jsonschema against the 1.6 schema that library ships, true of its own
+package: the package its subject, by name and SHA-256, with the release
+settings' properties (settings.json); the tools that made it and no other
+package's (the compiler, and wixl for the .msi alone, dpkg for the .deb);
+the program with this version, its purl and license, the maintainer as
+supplier and manufacturer; as linked exactly the files the link map says,
+each with its SHA-256, its library's Debian package, version, purl and
+license; every package the .deb depends on among them; and NTIA's minimum
+elements in every bill, each with a serial number of its own."""
 import hashlib
 import json
 import os
@@ -28,8 +30,8 @@ new cdx.Validation.JsonStrictValidator('1.6').validate(text).then(
 
 
 def check(release):
-    version = release.cpack_setting("CPACK_PACKAGE_VERSION")
-    link_map = release.cpack_setting("CPACK_SALES_TALLY_LINK_MAP")
+    version = release.inputs()["version"]
+    link_map = release.inputs()["link_map"]
     linked = sorted({path for path, _ in linked_files(link_map)})
     modules = run(["npm", "root", "--global"]).decode().strip()
     env = dict(os.environ, NODE_PATH=modules)
@@ -41,6 +43,7 @@ def check(release):
     packages = [name for name in names if not name.endswith(".json")]
     expect(packages, "no packages of version %s" % version)
     serials = []
+    inputs = release.inputs()
     for package in packages:
         expect(package + ".cdx.json" in names, "%s has no bill of materials beside it" % package)
         sbom = os.path.join(release.build, package + ".cdx.json")
@@ -49,25 +52,37 @@ def check(release):
                % (sbom, said.stdout[-3000:], said.stderr[-1000:]))
         with open(sbom) as text:
             bom = json.load(text)
-        expect(bom["metadata"]["component"]["version"] == version,
-               "%s names version %s" % (sbom, bom["metadata"]["component"]["version"]))
         schema_errors(modules, sbom)
-        expect_maker_and_tools(release, sbom, bom)
+        expect_maker_and_tools(release, package, sbom, bom)
         serials.append(expect_minimum_elements(release, package, sbom, bom))
-        listed = []
-        for component in bom["components"]:
-            properties = [(p["name"], p["value"]) for p in component.get("properties", [])]
+        subject = bom["metadata"]["component"]
+        shown = {p["name"]: p["value"] for p in subject.get("properties", [])}
+        for name, value in inputs["bill"].items():
+            expect(shown.get(name) == value, "%s does not carry %s %r" % (sbom, name, value))
+        listed, held = [], set()
+        for component in bom["components"][1:]:
             expect(re.fullmatch(r"pkg:deb/debian/[^/@:]+@[^?]+\?arch=[a-z0-9]+&distro=\S+",
-                                component.get("purl", "")),
-                   "%s: %s's purl is not a Debian package's, with its architecture a qualifier: "
-                   "%s" % (sbom, component["name"], component.get("purl")))
-            expect(component.get("version") and component.get("purl", "").startswith("pkg:deb/")
-                   and component.get("licenses") and ("sales_tally:debian-package" in dict(properties)),
-                   "%s: %s lacks a version, purl, license or package" % (sbom, component["name"]))
-            listed += [value for name, value in properties if name == "sales_tally:linked"]
+                                component.get("purl", "")) and component.get("licenses"),
+                   "%s: %s has no license, or a purl that is not a Debian package's with its "
+                   "architecture: %s" % (sbom, component["name"], component.get("purl")))
+            for part in component.get("components", []):
+                properties = {p["name"]: p["value"] for p in part["properties"]}
+                with open(os.path.realpath(part["name"]), "rb") as data:
+                    expect(part["hashes"] == [{"alg": "SHA-256", "content": hashlib.sha256(
+                        data.read()).hexdigest()}], "%s: %s has not its file's SHA-256"
+                           % (sbom, part["name"]))
+                listed.append(part["name"])
+                held.add(properties["sales_tally:debian-package"].split(":")[0])
         expect(sorted(listed) == linked, "%s lists as linked what the link map does not say, or "
                "leaves out what it says:\nonly listed: %s\nonly linked: %s"
                % (sbom, sorted(set(listed) - set(linked)), sorted(set(linked) - set(listed))))
+        if package.endswith(".deb"):
+            depends = re.findall(r"([a-z0-9][-+.a-z0-9]*)(?: \([^)]*\))?(?:, |$)",
+                                 run(["dpkg-deb", "-f", os.path.join(release.build, package),
+                                      "Depends"]).decode().strip())
+            expect(shown.get("sales_tally:depends") and set(depends) <= held,
+                   "%s does not name what the .deb depends on (%s) among its libraries' packages "
+                   "%s" % (sbom, depends, sorted(held)))
     expect(len(set(serials)) == len(serials), "two bills of materials share a serial number: %s"
            % serials)
 
@@ -84,19 +99,21 @@ def expect_minimum_elements(release, package, sbom, bom):
            "%s names no author or time" % sbom)
     with open(os.path.join(release.build, package), "rb") as data:
         digest = hashlib.sha256(data.read()).hexdigest()
-    described = {p["name"]: p["value"] for p in metadata.get("properties", [])}
-    expect(described == {"sales_tally:package": package, "sales_tally:package-sha256": digest},
-           "%s does not name the package it describes, %s %s: %s" % (sbom, package, digest,
-                                                                      described))
+    subject = metadata["component"]
+    expect(subject.get("name") == package and subject.get("hashes") == [
+        {"alg": "SHA-256", "content": digest}], "%s is not of its package, %s %s: %s"
+           % (sbom, package, digest, {k: subject.get(k) for k in ["name", "hashes"]}))
     related = {d["ref"]: d["dependsOn"] for d in bom.get("dependencies", [])}
-    for component in [metadata["component"]] + bom["components"] + metadata["tools"]["components"]:
+    for component in [subject] + bom["components"] + metadata["tools"]["components"]:
         expect(component.get("supplier", {}).get("name") and component.get("name")
                and component.get("version") and component.get("purl"),
                "%s: %s lacks a supplier, name, version or purl" % (sbom, component.get("name")))
-    program = metadata["component"]["bom-ref"]
-    expect(sorted(related.get(program, [])) == sorted(c["bom-ref"] for c in bom["components"])
-           and all(c["bom-ref"] in related for c in bom["components"]),
-           "%s does not relate every library to the program: %s" % (sbom, related))
+    program, libraries = bom["components"][0]["bom-ref"], bom["components"][1:]
+    expect(related.get(subject["bom-ref"]) == [program]
+           and sorted(related.get(program, [])) == sorted(c["bom-ref"] for c in libraries)
+           and all(c["bom-ref"] in related for c in libraries),
+           "%s does not relate the package to the program and every library to it: %s"
+           % (sbom, related))
     return serial
 
 
@@ -126,34 +143,37 @@ def schema_errors(modules, sbom):
            % (sbom, "; ".join("%s at %s" % (e.message, list(e.path)) for e in errors[:5])))
 
 
-def expect_maker_and_tools(release, sbom, bom):
+def expect_maker_and_tools(release, package, sbom, bom):
     """Who made the program, with what, under which license."""
-    program = bom["metadata"]["component"]
-    # A build without a maintainer names no address, and says so.
-    publisher = (release.cache("SALES_TALLY_MAINTAINER").split(" <")[0]
-                 or "This build comes without a contact")
-    page = release.cache("SALES_TALLY_URL")
+    program = bom["components"][0]
+    inputs = release.inputs()
+    page = inputs["settings"]["SALES_TALLY_URL"]
     for role, entity in [("supplier", bom["metadata"].get("supplier")),
                          ("manufacturer", program.get("manufacturer"))]:
-        expect(entity and entity["name"] == publisher and entity.get("url", [""]) == [page]
+        expect(entity and entity["name"] == inputs["publisher"] and entity.get("url", [""]) == [page]
                and "example." not in json.dumps(entity),
-               "%s names the %s %s, not %s at %s" % (sbom, role, entity, publisher, page))
+               "%s names the %s %s, not %s at %s" % (sbom, role, entity, inputs["publisher"], page))
     # The Windows program and the Linux one, told apart.
-    platform = r"arch=x86_64&os=windows" if re.search(r"\.(zip|msi)\.cdx", sbom) else r"arch=\w+&os=linux"
-    expect(re.fullmatch(r"pkg:generic/sales_tally@%s\?%s" % (re.escape(program["version"]), platform),
+    platform = r"arch=x86_64&os=windows" if re.search(r"\.(zip|msi)$", package) else r"arch=\w+&os=linux"
+    expect(re.fullmatch(r"pkg:generic/sales_tally@%s\?%s" % (re.escape(inputs["version"]), platform),
                         program.get("purl", "")),
-        "%s gives the program the purl %s" % (sbom, program.get("purl")))
-    expect(program.get("copyright") == release.cache("SALES_TALLY_COPYRIGHT"),
+           "%s gives the program the purl %s" % (sbom, program.get("purl")))
+    expect(program.get("copyright") == inputs["settings"]["SALES_TALLY_COPYRIGHT"],
            "%s gives the program's copyright as %r" % (sbom, program.get("copyright")))
     license, _ = release.license()
     given = program["licenses"][0].get("expression")
     expect(given == license or (given is None and license.startswith("LicenseRef-no-license")),
            "%s gives the program the license %s, not %s" % (sbom, program["licenses"], license))
+    # The tools that made this package, and no other's.
     tools = {tool["name"] for tool in bom["metadata"]["tools"]["components"]}
-    compiler = release.cpack_setting("CPACK_SALES_TALLY_BUILD_TOOLS").split(";")[0]
-    compiler = run(["dpkg-query", "-S", os.path.realpath(shutil.which(compiler) or compiler)])
-    for package in [compiler.decode().split(":")[0], "cmake"]:
-        expect(package in tools, "%s names no tool %s among %s" % (sbom, package, sorted(tools)))
+    compiler = run(["dpkg-query", "-S", os.path.realpath(shutil.which(inputs["build_tools"][0]))])
+    own = {".msi": {"wixl", "msitools", "faketime"}, ".deb": {"dpkg"}}
+    for extension, packages in own.items():
+        wanted = {compiler.decode().split(":")[0], "cmake"} | (
+            packages if package.endswith(extension) else set())
+        expect(wanted <= tools and (package.endswith(extension) or not packages & tools),
+               "%s names the tools %s, not %s and no other package's" % (
+                   sbom, sorted(tools), sorted(wanted)))
 
 
 if __name__ == "__main__":

@@ -1,136 +1,70 @@
 """release.signed: with a timestamp server of its own on 127.0.0.1
-(timestamp_server.py), the release signed with a throwaway certificate from
-a key file, and from a PKCS#11 token (SoftHSM2) past a server that is down
-and one that hangs: the exe is signed once a release and is the same in the
-zip and the .msi; the signatures and their timestamps verify, and carry the
-program's name and page; SHA256SUMS is signed and timestamped too, and
-verifies against the AUTHORITY.pem beside it; the secret is on no command line; the record says
-it is signed; the published signatures rebuild the same packages. A signing
-that cannot finish (no timestamp server, one that never answers, one that
-fails after the exe, into a folder that held a whole release), one whose
-timestamp does not verify (a token for other data, an authority nobody
-trusts), and a signed release without a contact, without a
-license, or by another signer than README.txt names, each stop the release,
-and no SHA256SUMS vouches for it, nor does an earlier run's package
-remain. The build's own signing settings play no part: each release here
-signs as it says."""
+(timestamp_server.py) and a throwaway authority (a root, an intermediate and
+a signer), the release signed from a key file, and from a PKCS#11 token
+(SoftHSM2) past a server that is down and one that hangs: the exe is signed
+once and is the same in the zip and the .msi; each signature and its
+timestamp verify against the root alone, with the program's name and page;
+the checksum file's minisign signature verifies with the pinned key by
+packaging/README.md's own command; the secret is on no command line; the
+published signatures rebuild the same files. Each of these stops a release
+into a folder that held a whole one, and leaves nothing of either: no
+timestamp server, one that never answers, one that fails after the exe, a
+timestamp of other data, a timestamp authority nobody trusts, a certificate
+without its intermediate, a checksum key other than the pinned one, and a
+signed release without a contact, a license, or by another signer than
+README.txt names. The build's own signing settings play no part."""
 import glob
-import json
 import os
 import re
 import shutil
 import subprocess
-import time
 
-from common import expect, main, run, same_bytes, unpack_zip
+from common import ROOT, expect, main, run, same_bytes, unpack_zip
 from timestamp_server import TimestampServer
 
+SUBJECT = "/O=Corner Shop/CN=Corner Shop IT"
 
-def check(release):
-    scratch = release.scratch
-    cert, key = os.path.join(scratch, "cert.pem"), os.path.join(scratch, "key.pem")
-    secret = "throwaway-1234"
-    # Valid from long ago: the packages' epoch is the last commit's time.
-    run(["faketime", "2000-01-01", "openssl", "req", "-x509", "-newkey", "rsa:2048", "-days",
-         "36500", "-subj", "/CN=sales_tally test", "-addext", "extendedKeyUsage=codeSigning",
-         "-keyout", key, "-out", cert, "-passout", "pass:" + secret])
-    # Every osslsigncode command line is logged on its way to the real one.
-    wrappers = os.path.join(scratch, "bin")
-    os.makedirs(wrappers)
-    log = os.path.join(scratch, "command-lines.log")
-    with open(os.path.join(wrappers, "osslsigncode"), "w") as wrapper:
-        wrapper.write('#!/bin/sh\necho "$@" >>"%s"\nexec %s "$@"\n'
-                      % (log, shutil.which("osslsigncode")))
-    os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
-    path = wrappers + os.pathsep + os.environ["PATH"]
-    # A signed release names a real contact, its license and, as README.txt
-    # does, its signer; the build's own may have none, or a
-    # maintainer's.
-    contact = {"CPACK_SALES_TALLY_MAINTAINER": "Shop IT <security@shop.test>",
-               "CPACK_SALES_TALLY_URL": "https://shop.test/sales_tally",
-               "CPACK_SALES_TALLY_LICENSE": "LicenseRef-Shop-Test",
-               "CPACK_SALES_TALLY_SIGNER": "CN=sales_tally test"}
-    config = release.config("contact", contact)
-    with TimestampServer(os.path.join(scratch, "tsa")) as tsa:
-        # What every signature made or attached here must verify against.
-        authorities = os.path.join(scratch, "authorities.pem")
-        with open(authorities, "w") as both:
-            for pem in [cert, tsa.certificate]:
-                with open(pem) as one:
-                    both.write(one.read())
-        key_file = dict(SALES_TALLY_SIGN_KEY=key, PATH=path,
-                        SALES_TALLY_SIGNATURES_CAFILE=authorities)
-        signed = sign(release, config, "key-file", cert, tsa, secret,
-                      dict(key_file, SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good")))
-        # The same key on a PKCS#11 token, as a certificate authority issues
-        # it; the first timestamp server is down, the second hangs, the
-        # third answers.
-        sign(release, config, "token", cert, tsa, "5678",
-             dict(token(scratch, key, secret, "5678"), PATH=path, SALES_TALLY_SIGN_TIMEOUT="5",
-                  SALES_TALLY_SIGNATURES_CAFILE=authorities,
-                  SALES_TALLY_SIGN_TIMESTAMP_URLS=" ".join(
-                      [tsa.dead_url(), tsa.url("silent"), tsa.url("good")])))
-        with open(log) as lines:
-            logged = lines.read()
-        # Each release signs its exe once, for the zip and the .msi alike,
-        # and the .msi: in the second, each file past two servers.
-        signings = [line for line in logged.splitlines() if line.startswith("sign ")]
-        expect(len(signings) == 2 + 2 * 3, "osslsigncode was asked to sign %d times in two "
-               "releases, not 8" % len(signings))
-        for hidden in [secret, "5678"]:
-            expect(hidden not in logged, "the secret is on osslsigncode's command line")
 
-        # Anyone can rebuild the signed release: with its signatures, the
-        # same bytes.
-        rebuilt = release.cpack("rebuilt", dict(SALES_TALLY_SIGNATURES_FROM=signed, PATH=path,
-                                                 SALES_TALLY_SIGNATURES_CAFILE=authorities),
-                                config=config)
-        for name in ["SHA256SUMS"] + sorted(os.listdir(signed)):
-            if re.search(r"\.(zip|msi)$|^SHA256SUMS|^AUTHORITY", name):
-                expect(same_bytes(os.path.join(signed, name), os.path.join(rebuilt, name)),
-                       "%s differs when rebuilt with the published signatures" % name)
+def authority(folder, password):
+    """A root, an intermediate it issued and a code-signing certificate that
+    issued, its key with the password: returns the root, the certificate
+    followed by the intermediate (what signing is given), and the key."""
+    def issue(name, subject, issuer, extensions, days):
+        key, cert = os.path.join(folder, name + ".key"), os.path.join(folder, name + ".pem")
+        ext = os.path.join(folder, name + ".ext")
+        with open(ext, "w") as text:
+            text.write(extensions)
+        secret = ["-passout", "pass:" + password] if issuer and "CA:FALSE" in extensions else [
+            "-nodes"]
+        run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-subj", subject, "-keyout", key,
+             "-out", key + ".csr"] + secret)
+        signer = ["-CA", issuer + ".pem", "-CAkey", issuer + ".key", "-CAcreateserial"] if issuer \
+            else ["-key", key]
+        # Valid from long ago: the throwaway signing's time is the epoch.
+        run(["faketime", "2000-01-01", "openssl", "x509", "-req", "-in", key + ".csr", "-days",
+             str(days), "-extfile", ext, "-out", cert] + signer)
+        return cert, key
 
-        # A signing that cannot finish, or whose signature does not verify,
-        # stops the release, and SHA256SUMS vouches for none of it; nor for
-        # one into a folder that held a whole release before.
-        no_contact = release.config("no-contact", dict(contact, CPACK_SALES_TALLY_MAINTAINER=""))
-        unlicensed = release.config("unlicensed", dict(contact, CPACK_SALES_TALLY_LICENSE=""))
-        other_signer = release.config("other-signer", dict(contact,
-                                                           CPACK_SALES_TALLY_SIGNER="CN=Someone"))
-        good = dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good"))
-        for name, cpack_config, settings, said in [
-                ("no-contact", no_contact, good, "who to report security problems to"),
-                ("no-license", unlicensed, good, "carries its owner's license"),
-                ("another-signer", other_signer, good, "as the signer"),
-                ("no-timestamp", config, {}, "needs a timestamp"),
-                ("silent-server", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
-                                       SALES_TALLY_SIGN_TIMEOUT="5"), "could not sign"),
-                ("other-data", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("other")),
-                 "does not verify"),
-                ("rogue-authority", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("rogue")),
-                 "does not verify"),
-                ("key-file", config, dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")),
-                 "could not sign")]:
-            out = os.path.join(scratch, name)
-            started = time.time()
-            env = release.cpack_env(dict(key_file, SALES_TALLY_SIGN_CERT=cert,
-                                         SALES_TALLY_SIGN_PASSWORD=secret, **settings))
-            try:
-                done = subprocess.run(["cpack", "--config", cpack_config, "-B", out], env=env,
-                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
-            except subprocess.TimeoutExpired:
-                done = None
-            expect(done, "%s: cpack did not finish within 120 s" % name)
-            said_there = done.stdout.decode(errors="replace")
-            expect(done.returncode != 0 and said in said_there,
-                   "%s: cpack gave status %d without %r:\n%s"
-                   % (name, done.returncode, said, said_there[-2000:]))
-            expect(not os.path.exists(os.path.join(out, "SHA256SUMS")),
-                   "%s: SHA256SUMS vouches for a release that failed" % name)
-            earlier = [n for n in os.listdir(out) if os.path.isfile(os.path.join(out, n))
-                       and os.path.getmtime(os.path.join(out, n)) < started]
-            expect(not earlier, "%s: a failed run left an earlier run's %s beside its own"
-                   % (name, ", ".join(sorted(earlier))))
+    authority_ext = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n"
+    root, _ = issue("root", "/CN=Corner Shop root", None, authority_ext, 36500)
+    middle, _ = issue("intermediate", "/CN=Corner Shop code signing", os.path.join(folder, "root"),
+                      authority_ext, 36500)
+    cert, key = issue("signer", SUBJECT, os.path.join(folder, "intermediate"),
+                      "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                      "extendedKeyUsage=codeSigning\n", 36500)
+    chain = os.path.join(folder, "chain.pem")
+    with open(chain, "w") as both:
+        for pem in [cert, middle]:
+            with open(pem) as one:
+                both.write(one.read())
+    return root, chain, key
+
+
+def minisign_keys(folder, name, password):
+    """A minisign key pair, the secret one under the password."""
+    public, secret = os.path.join(folder, name + ".pub"), os.path.join(folder, name + ".key")
+    run(["minisign", "-G", "-f", "-p", public, "-s", secret], input=((password + "\n") * 2).encode())
+    return public, secret
 
 
 def token(scratch, key, secret, pin):
@@ -158,14 +92,109 @@ def token(scratch, key, secret, pin):
                 SALES_TALLY_SIGN_PKCS11_MODULE=module, SOFTHSM2_CONF=conf)
 
 
-def sign(release, config, name, cert, tsa, secret, settings):
-    """Signs a release; checks that the exe in the zip and in the .msi is the
-    same, and that both it and the .msi verify, timestamp and all."""
+def guide_command(version, key):
+    """packaging/README.md's command that checks a release, for this one."""
+    with open(os.path.join(ROOT, "packaging", "README.md")) as guide:
+        command = re.search(r"^(minisign -Vm .*)$", guide.read(), re.M).group(1)
+    return command.replace("VERSION", version).replace("KEY", key)
+
+
+def check(release):
     scratch = release.scratch
-    out = release.cpack(name, dict(settings, SALES_TALLY_SIGN_CERT=cert,
-                                   SALES_TALLY_SIGN_PASSWORD=secret), config=config)
-    zipped = unpack_zip(glob.glob(os.path.join(out, "*.zip"))[0],
-                        os.path.join(scratch, name + "-zip"))
+    secret = "throwaway-1234"
+    root, chain, key = authority(scratch, secret)
+    public, minisign_key = minisign_keys(scratch, "minisign", secret)
+    other_public, _ = minisign_keys(scratch, "other", secret)
+    # Every osslsigncode command line is logged on its way to the real one.
+    wrappers = os.path.join(scratch, "bin")
+    os.makedirs(wrappers)
+    log = os.path.join(scratch, "command-lines.log")
+    with open(os.path.join(wrappers, "osslsigncode"), "w") as wrapper:
+        wrapper.write('#!/bin/sh\necho "$@" >>"%s"\nexec %s "$@"\n'
+                      % (log, shutil.which("osslsigncode")))
+    os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
+    path = wrappers + os.pathsep + os.environ["PATH"]
+    # A signed release names a real contact, its license and, as README.txt
+    # does, its signer.
+    named = ["SALES_TALLY_MAINTAINER=Shop IT <security@shop.test>",
+             "SALES_TALLY_URL=https://shop.test/sales_tally",
+             "SALES_TALLY_LICENSE=LicenseRef-Shop-Test", "SALES_TALLY_SIGNER=CN=Corner Shop IT, O=Corner Shop"]
+    version = release.inputs()["version"]
+    with TimestampServer(os.path.join(scratch, "tsa")) as tsa:
+        roots = os.path.join(scratch, "roots.pem")
+        with open(roots, "w") as both:
+            for pem in [root, tsa.certificate]:
+                with open(pem) as one:
+                    both.write(one.read())
+        settings = dict(SALES_TALLY_SIGN_CERT=chain, SALES_TALLY_SIGN_KEY=key, PATH=path,
+                        SALES_TALLY_SIGN_PASSWORD=secret, SALES_TALLY_SIGNATURES_CAFILE=roots,
+                        SALES_TALLY_MINISIGN_KEY=minisign_key, SALES_TALLY_MINISIGN_PASSWORD=secret,
+                        SALES_TALLY_MINISIGN_PUBLIC_KEY=public,
+                        SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good"))
+        signed = release.make("key-file", settings, named)
+        expect_signed(release, signed, "key-file", root, tsa)
+        pinned = open(public).read().split()[-1]
+        run(["sh", "-c", guide_command(version, pinned)], cwd=signed)
+        # The same key on a PKCS#11 token, past a server that is down and one
+        # that hangs.
+        expect_signed(release, release.make("token", dict(
+            settings, SALES_TALLY_SIGN_TIMEOUT="5", SALES_TALLY_SIGN_PASSWORD="5678",
+            SALES_TALLY_SIGN_TIMESTAMP_URLS=" ".join(
+                [tsa.dead_url(), tsa.url("silent"), tsa.url("good")]),
+            **token(scratch, key, secret, "5678")), named), "token", root, tsa)
+        with open(log) as lines:
+            logged = lines.read()
+        signings = [line for line in logged.splitlines() if line.startswith("sign ")]
+        expect(len(signings) == 2 + 2 * 3, "osslsigncode was asked to sign %d times in two "
+               "releases, not 8: the exe once, the .msi once, each past two servers in the "
+               "second" % len(signings))
+        for hidden in [secret, "5678"]:
+            expect(hidden not in logged, "the secret is on osslsigncode's command line")
+        # With the published signatures, the same bytes.
+        rebuilt = release.make("rebuilt", dict(SALES_TALLY_SIGNATURES_FROM=signed, PATH=path,
+                                               SALES_TALLY_SIGNATURES_CAFILE=roots), named)
+        for name in sorted(os.listdir(signed)):
+            expect(same_bytes(os.path.join(signed, name), os.path.join(rebuilt, name)),
+                   "%s differs when rebuilt with the published signatures" % name)
+
+        good = tsa.url("good")
+        for name, given, changes, said in [
+                ("no-contact", {}, ["SALES_TALLY_MAINTAINER="], "who to report security problems to"),
+                ("no-license", {}, ["SALES_TALLY_LICENSE="], "carries its owner's license"),
+                ("another-signer", {}, ["SALES_TALLY_SIGNER=CN=Someone"], "as the signer"),
+                ("no-timestamp", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=""), [], "needs a timestamp"),
+                ("silent-server", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
+                                       SALES_TALLY_SIGN_TIMEOUT="5"), [], "could not sign"),
+                ("other-data", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("other")), [],
+                 "does not verify"),
+                ("rogue-authority", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("rogue")), [],
+                 "does not verify"),
+                ("fails-after-the-exe", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")), [],
+                 "could not sign"),
+                ("no-intermediate", dict(SALES_TALLY_SIGN_CERT=chain.replace("chain", "signer"),
+                                         SALES_TALLY_SIGN_TIMESTAMP_URLS=good), [],
+                 "does not verify"),
+                ("another-checksum-key", dict(SALES_TALLY_MINISIGN_PUBLIC_KEY=other_public), [],
+                 "does not verify with SALES_TALLY_MINISIGN_PUBLIC_KEY")]:
+            out = os.path.join(scratch, name)
+            shutil.copytree(signed, out)
+            try:
+                done = release.try_make(dict(settings, **given), named + changes, out, timeout=120)
+            except subprocess.TimeoutExpired:
+                done = None
+            expect(done, "%s: release.py did not finish within 120 s" % name)
+            refusal = done.stdout[done.stdout.rfind("release.py: "):]
+            expect(done.returncode != 0 and said in refusal, "%s: release.py gave status %d "
+                   "without %r:\n%s" % (name, done.returncode, said, done.stdout[-2000:]))
+            expect(not os.listdir(out), "%s: a failed release left %s" % (
+                name, ", ".join(sorted(os.listdir(out)))))
+
+
+def expect_signed(release, out, name, root, tsa):
+    """The exe in the zip and in the .msi the same, both it and the .msi
+    verifying against the root alone, timestamp and all."""
+    scratch = release.scratch
+    zipped = unpack_zip(glob.glob(os.path.join(out, "*.zip"))[0], os.path.join(scratch, name + "-zip"))
     msi = glob.glob(os.path.join(out, "*.msi"))[0]
     installed = os.path.join(scratch, name + "-msi")
     run(["msiextract", "-C", installed, msi])
@@ -173,28 +202,14 @@ def sign(release, config, name, cert, tsa, secret, settings):
         os.path.join(installed, "**", "sales_tally.exe"), recursive=True)
     expect(len(exes) == 2 and same_bytes(*exes), "%s: the zip's and the .msi's exe differ" % name)
     for signed in [exes[0], msi]:
-        report = run(["osslsigncode", "verify", "-CAfile", cert, "-TSA-CAfile", tsa.certificate,
+        report = run(["osslsigncode", "verify", "-CAfile", root, "-TSA-CAfile", tsa.certificate,
                       "-in", signed]).decode()
         for line in ["Timestamp Server Signature verification: ok", "Signature verification: ok",
                      "Message digest algorithm: SHA256", "Text description: Sales tally",
                      "URL description: https://shop.test/sales_tally"]:
             expect(line in [said.strip() for said in report.splitlines()],
-                   "%s: %s does not verify (%r):\n%s"
+                   "%s: %s does not verify against the root alone (%r):\n%s"
                    % (name, signed, line, report))
-    # SHA256SUMS is signed by the same signer and timestamped; the commands
-    # packaging/README.md gives verify it, against the authority published
-    # beside it.
-    sums, authority = os.path.join(out, "SHA256SUMS"), os.path.join(out, "AUTHORITY.pem")
-    expect(same_bytes(authority, cert), "%s: AUTHORITY.pem is not the signer's authority" % name)
-    run(["openssl", "cms", "-verify", "-binary", "-inform", "DER", "-in", sums + ".p7s",
-         "-content", sums, "-CAfile", authority, "-purpose", "any", "-out", os.devnull])
-    run(["openssl", "ts", "-verify", "-data", sums + ".p7s", "-in", sums + ".p7s.tsr", "-CAfile",
-         tsa.certificate])
-    with open(glob.glob(os.path.join(out, "*.release.json"))[0]) as record:
-        recorded = json.load(record)
-    expect(recorded["signed"] == "yes" and "osslsigncode" in recorded["tools"],
-           "%s: the release's record does not say it is signed, and with what" % name)
-    return out
 
 
 if __name__ == "__main__":

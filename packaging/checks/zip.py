@@ -1,10 +1,9 @@
 """release.zip: the zip's files; the exe's mitigations, manifest, version
 resource and icon, and that the committed icon is what draw_icon.py draws;
 README.txt, NOTICES.txt and LICENSE.txt as Windows reads them, the
-license's text in LICENSE.txt, the signer and license in README.txt, and in
-NOTICES.txt the
-notices of everything the link map says was linked; the exe tallies a
-session under Wine."""
+license's text in LICENSE.txt, each release setting's sentence whole in
+README.txt, and in NOTICES.txt the notices of everything the link map says
+was linked; the exe tallies a session under Wine."""
 import os
 import re
 import sys
@@ -12,6 +11,7 @@ import sys
 from common import (ROOT, Wine, expect, expect_session, main, run, same_bytes, session,
                     unpack_zip)
 from linked import required_notices
+from release import declared
 
 
 def check(release):
@@ -48,33 +48,27 @@ def check(release):
         expect(name != "README.txt" or not any(
             re.search(rb"`|^#|\]\(|\*\*|apt-get|Debian|cmake|\.md\b|\.deb", line) for line in lines),
             name + " has Markdown, or what is not for Windows")
-    # The owner's license, and who signed, as README.txt says to IT.
+    # The owner's license.
     license, text = release.license()
     with open(os.path.join(folder, "LICENSE.txt"), "rb") as shipped:
         expect(shipped.read().decode() == text.replace("\n", "\r\n"),
                "LICENSE.txt is not the text of the license %s" % license)
     with open(os.path.join(folder, "README.txt"), "rb") as readme:
         readme_txt = readme.read().decode().replace("\r\n", "\n")
-    certificate = release.cache("SALES_TALLY_SIGN_CERT", missing="")
-    signer = "This build is not signed"
-    if certificate:
-        subject = run(["openssl", "x509", "-in", certificate, "-noout", "-subject", "-nameopt",
-                       "RFC2253"]).decode().strip().replace("subject=", "", 1)
-        signer = "\n    %s\n" % re.sub(r"(?<!\\),(?=[A-Za-z]+=)", ", ", subject)
-    expect(signer in readme_txt, "README.txt does not name the signer: %r" % signer)
-    expect(license.startswith("LicenseRef-no-license") or "(%s)" % license in readme_txt,
-           "README.txt does not name the license %s" % license)
-    holder = release.cache("SALES_TALLY_COPYRIGHT")
-    expect("Copyright %s." % holder in readme_txt, "README.txt does not name the holder %r" % holder)
-    # Whom to report to: the maintainer's address, or, without one, that
-    # there is none; never an address nobody reads.
-    maintainer = release.cache("SALES_TALLY_MAINTAINER")
-    contact = ("Report a security problem to " + maintainer.split("<")[-1].rstrip(">")
-               if maintainer else "This build comes without a contact")
-    expect(contact in readme_txt.replace("\n", " ") and not re.search(r"example\.(org|com)", readme_txt),
-           "README.txt does not say %r, or names an example address" % contact)
+    # Each setting's sentence whole, as settings.json gives it, and nothing
+    # left of one: no variable unfilled.
+    inputs = release.inputs()
+    filled = dict(inputs["settings"], SALES_TALLY_CONTACT_ADDRESS=inputs["address"],
+                  PROJECT_VERSION=inputs["version"])
+    for entry in declared():
+        text = entry.get("given" if inputs["settings"][entry["name"]] else "none")
+        if "section" in entry and text:
+            text = re.sub(r"@(\w+)@", lambda name: filled[name.group(1)], text)
+            expect(text in readme_txt, "README.txt does not say what settings.json gives %s:\n%s"
+                   % (entry["name"], text))
+    expect(not re.search(r"@[A-Z_]+@", readme_txt), "README.txt has a variable unfilled")
     # What the link map says was linked decides which notices must be there.
-    required, unknown = required_notices(release.cpack_setting("CPACK_SALES_TALLY_LINK_MAP"))
+    required, unknown = required_notices(inputs["link_map"])
     expect(not unknown, "linked, and packaging/linked.py knows no library or notice of: %s"
            % unknown)
     with open(os.path.join(folder, "NOTICES.txt"), "rb") as notices:

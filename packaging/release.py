@@ -1,0 +1,384 @@
+"""Makes this platform's release in one run: its packages, the Windows files
+signed, each package's bill of materials, the release's record, and the
+checksum file with, in a signed release, its signature.
+
+    python3 packaging/release.py BUILD [--config Release] [--out DIR] [--set NAME=VALUE]...
+    python3 packaging/release.py --subject CERTIFICATE
+
+The target `packages` runs it (Release.cmake) on what configuring worked
+out, BUILD/release-inputs.json; --set changes one of those or a release
+setting (the release checks), --out puts the release elsewhere than BUILD.
+--subject prints a certificate's subject as Windows shows it. The steps:
+
+1. this version's earlier files of this platform, and no other's, leave the
+   folder: a run that fails leaves nothing of it, least of all what vouches;
+2. cmake --install into a staging folder, under umask 022, every file at
+   the epoch, so that the packages are the same bytes for whoever builds;
+3. on Windows the exe is signed (Authenticode, timestamped) once, for the
+   zip and the .msi alike;
+4. cpack packs the staged files; on Windows, wixl makes the .msi on a clock
+   stopped at the epoch, msibuild gives it the exe's version, a package code
+   made of what it holds and the settings' properties, and it is signed;
+5. the record, NAME.release.json: what a rebuild needs (rebuild.py);
+6. each package's bill of materials, PACKAGE.cdx.json (sbom.py);
+7. NAME.SHA256SUMS and, signed, its minisign signature, which must verify
+   with the public key that users pin;
+8. all of it moved into the folder, the checksum file and signature last.
+
+Signing takes its settings from the environment only (packaging/README.md).
+"""
+import argparse
+import glob
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import uuid
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from dpkg import tools  # noqa: E402
+from sbom import write_bill  # noqa: E402
+
+# The tools that make each kind of package beyond the build's own, and what
+# signs it.
+PACKAGE_TOOLS = {".msi": ["wixl", "msibuild", "faketime"], ".deb": ["dpkg-deb", "dpkg-shlibdeps"]}
+SIGNING_TOOLS = {".zip": ["osslsigncode"], ".msi": ["osslsigncode"]}
+
+
+class Refused(Exception):
+    pass
+
+
+def setting(name):
+    return os.environ.get(name, "")
+
+
+def timeout():
+    return int(setting("SALES_TALLY_SIGN_TIMEOUT") or 120)
+
+
+def untimestamped():
+    return setting("SALES_TALLY_SIGN_UNTIMESTAMPED").upper() in ("ON", "1", "TRUE", "YES", "Y")
+
+
+def declared():
+    with open(os.path.join(HERE, "settings.json")) as text:
+        return json.load(text)
+
+
+def subject(certificate):
+    """The first certificate's subject, as Windows shows it."""
+    said = subprocess.run(["openssl", "x509", "-in", certificate, "-noout", "-subject", "-nameopt",
+                           "RFC2253"], capture_output=True, text=True, check=True).stdout.strip()
+    return re.sub(r"(?<!\\),(?=[A-Za-z]+=)", ", ", said.replace("subject=", "", 1))
+
+
+def run(command, what, **options):
+    """A step's command, which must succeed; returns what it said."""
+    done = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          **options)
+    if done.returncode:
+        raise Refused("%s: %s gave status %d:\n%s" % (what, " ".join(command[:2]), done.returncode,
+                                                       done.stdout[-4000:]))
+    return done.stdout
+
+
+def signed(inputs):
+    """Whether the release is signed; refuses one that is half given, or that
+    lacks a setting settings.json says a signed release needs."""
+    if setting("SALES_TALLY_SIGNATURES_FROM"):
+        if setting("SALES_TALLY_SIGN_CERT") or setting("SALES_TALLY_MINISIGN_KEY"):
+            raise Refused("SALES_TALLY_SIGNATURES_FROM attaches published signatures: give it "
+                          "without a certificate or key")
+        return True
+    windows = inputs["preset"] == "release-windows"
+    needed = ["SALES_TALLY_MINISIGN_KEY", "SALES_TALLY_MINISIGN_PUBLIC_KEY"] + (
+        ["SALES_TALLY_SIGN_CERT", "SALES_TALLY_SIGN_KEY"] if windows else [])
+    if not any(setting(name) for name in needed + ["SALES_TALLY_SIGN_CERT"]):
+        return False
+    missing = [name for name in needed if not setting(name)]
+    if missing:
+        raise Refused("A signed release signs its checksum file%s: give %s too"
+                      % (" and its Windows files" if windows else "", " and ".join(missing)))
+    for entry in declared():
+        if "signed_needs" in entry and inputs["settings"][entry["name"]] == entry["default"]:
+            raise Refused(entry["signed_needs"])
+    if windows:
+        signer = subject(setting("SALES_TALLY_SIGN_CERT"))
+        if signer != inputs["settings"]["SALES_TALLY_SIGNER"]:
+            raise Refused("README.txt names \"%s\" as the signer, and the certificate is \"%s\": "
+                          "configure again with SALES_TALLY_SIGN_CERT in the environment"
+                          % (inputs["settings"]["SALES_TALLY_SIGNER"], signer))
+        if not untimestamped() and not servers():
+            raise Refused("A signed release needs a timestamp, or its signature dies with the "
+                          "certificate: give SALES_TALLY_SIGN_TIMESTAMP_URLS, or "
+                          "SALES_TALLY_SIGN_UNTIMESTAMPED=ON for a throwaway signing")
+    return True
+
+
+def servers():
+    return [url for url in re.split(r"[ ;]+", setting("SALES_TALLY_SIGN_TIMESTAMP_URLS")) if url]
+
+
+def osslsigncode(arguments, log):
+    """Runs osslsigncode; returns what it said, and a failure's reason or None.
+    OpenSSL's error stack is mostly the key formats tried in vain: its last
+    line, the reason, is kept, and all of it goes to the log."""
+    try:
+        done = subprocess.run(["osslsigncode"] + arguments, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, timeout=timeout())
+        said, status = done.stdout, done.returncode
+    except subprocess.TimeoutExpired as expired:
+        said, status = (expired.stdout or b"").decode(errors="replace"), "no answer"
+    if status == 0:
+        return said, None
+    with open(log, "a") as kept:
+        kept.write(said + "\n")
+    errors = re.findall(r"[0-9A-F]+:error:[^\n]*", said)
+    reason = re.sub(r"[0-9A-F]+:error:[^\n]*\n?", "", said).strip()
+    if errors:
+        reason += "\nOpenSSL: " + re.sub(r".*:error:[^:]*:[^:]*:[^:]*:", "", errors[-1])
+    return said, ("(%s; a call may take %d s, SALES_TALLY_SIGN_TIMEOUT):\n%s\nAll it said: %s"
+                  % (status, timeout(), reason.strip(), log))
+
+
+def roots():
+    """The roots every signature must chain to: the system's, unless given."""
+    given = setting("SALES_TALLY_SIGNATURES_CAFILE")
+    return ["-CAfile", given, "-TSA-CAfile", given] if given else []
+
+
+def verify(path, log):
+    """The signature and its timestamp, against the system's roots or
+    SALES_TALLY_SIGNATURES_CAFILE's: the chain below the root must be in
+    the signature. osslsigncode says "Succeeded" even for a timestamp that
+    fails, so its lines are read."""
+    said, failure = osslsigncode(["verify", "-in", path] + roots(), log)
+    required = ["Signature verification: ok"] + (
+        [] if untimestamped() else ["Timestamp Server Signature verification: ok"])
+    for line in required:
+        if line not in said.splitlines():
+            raise Refused("The signature of %s does not verify (no \"%s\") %s" % (
+                os.path.basename(path), line, failure or "; all it said:\n" + said[-3000:]))
+
+
+def authenticode(path, published, inputs, log):
+    """Signs a Windows file in place, or gives it the signature of the same
+    file published; either way verified."""
+    out = path + ".signed"
+    if setting("SALES_TALLY_SIGNATURES_FROM"):
+        signature = path + ".sig"
+        _, failure = osslsigncode(["extract-signature", "-in", published, "-out", signature], log)
+        if not failure:
+            _, failure = osslsigncode(["attach-signature", "-sigin", signature, "-in", path,
+                                       "-out", out] + roots(), log)
+        if failure:
+            raise Refused("osslsigncode could not give %s the signature of %s %s"
+                          % (os.path.basename(path), published, failure))
+        os.remove(signature)
+    else:
+        # The certificate file holds the signer's certificate and then its
+        # intermediates: -certs embeds them all, so the root alone verifies.
+        key = setting("SALES_TALLY_SIGN_KEY")
+        options = ["sign", "-h", "sha256", "-certs", setting("SALES_TALLY_SIGN_CERT"), "-key", key,
+                   "-n", inputs["product_name"], "-i", inputs["settings"]["SALES_TALLY_URL"]]
+        if key.startswith("pkcs11:"):
+            options += ["-pkcs11module", setting("SALES_TALLY_SIGN_PKCS11_MODULE")]
+        if untimestamped():
+            options += ["-time", inputs["epoch"]]
+        secret = None
+        if "SALES_TALLY_SIGN_PASSWORD" in os.environ:
+            # In a file only the builder can read, never on a command line.
+            secret = path + ".pass"
+            with open(os.open(secret, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as kept:
+                kept.write(os.environ["SALES_TALLY_SIGN_PASSWORD"])
+            options += ["-readpass", secret]
+        # Each timestamp server in turn, with a timeout of its own.
+        failures = []
+        try:
+            for server in [None] if untimestamped() else servers():
+                if os.path.exists(out):
+                    os.remove(out)
+                _, failure = osslsigncode(options + (["-ts", server] if server else []) + [
+                    "-in", path, "-out", out], log)
+                if not failure:
+                    break
+                failures.append("with %s %s" % (server, failure))
+            else:
+                raise Refused("osslsigncode could not sign %s:\n%s"
+                              % (os.path.basename(path), "\n".join(failures)))
+        finally:
+            if secret:
+                os.remove(secret)
+    shutil.copymode(path, out)  # osslsigncode's follows the umask
+    os.replace(out, path)
+    verify(path, log)
+
+
+def package_code(inputs, stage):
+    """Of what the package holds: two builds of one release agree on it."""
+    contents = "%s %s" % (inputs["version"], inputs["publisher"])
+    for path in [os.path.join(HERE, "sales_tally.wxs"), os.path.join(HERE, "sales_tally.ico")] + \
+            sorted(glob.glob(os.path.join(stage, "*"))):
+        with open(path, "rb") as data:
+            contents += " " + hashlib.sha256(data.read()).hexdigest()
+    return str(uuid.uuid5(uuid.UUID(inputs["upgrade_code"]), contents)).upper()
+
+
+def make_msi(inputs, stage, msi):
+    """wixl takes no SOURCE_DATE_EPOCH: it runs on a clock stopped at the
+    epoch (faketime -f; with @ the clock would run from it), which fixes the
+    summary's dates however late it starts. msibuild then writes the File
+    table's version, which wixl leaves out, the package code and the
+    settings' properties, on the same clock."""
+    for value in inputs["msi"].values():
+        if "'" in value:
+            raise Refused("the .msi's properties cannot hold a ': %s" % value)
+    at_epoch = ["faketime", "-f", time.strftime("%Y-%m-%d %H:%M:%S",
+                                                time.gmtime(int(inputs["epoch"])))]
+    run(at_epoch + ["wixl", "--arch", inputs["msi_arch"], "--output", msi] + [
+        "--define=%s=%s" % pair for pair in [
+            ("Version", inputs["version"]), ("ProductCode", inputs["product_code"]),
+            ("Publisher", inputs["publisher"]), ("ProductName", inputs["product_name"])]] + [
+        os.path.join(HERE, "sales_tally.wxs")], "the .msi", cwd=stage)
+    queries = ["UPDATE `File` SET `Version` = '%s' WHERE `File` = 'sales_tally.exe'"
+               % inputs["exe_version"]] + [
+        "INSERT INTO `Property` (`Property`, `Value`) VALUES ('%s', '%s')" % item
+        for item in sorted(inputs["msi"].items())]
+    run(at_epoch + ["msibuild", msi] + [a for q in queries for a in ["-q", q]] + [
+        "-s", "%s %s" % (inputs["product_name"], inputs["version"]), inputs["publisher"],
+        "%s;1033" % inputs["msi_arch"], "{%s}" % package_code(inputs, stage)], "the .msi")
+
+
+def minisign(sums, published):
+    """The checksum file signed with minisign, or the published signature of
+    it taken; it must verify with the public key that users pin."""
+    signature = sums + ".minisig"
+    pinned = setting("SALES_TALLY_MINISIGN_PUBLIC_KEY")
+    if published:  # rebuild.py verifies it, with the key it is given
+        shutil.copyfile(os.path.join(published, os.path.basename(signature)), signature)
+        return
+    run(["minisign", "-S", "-s", setting("SALES_TALLY_MINISIGN_KEY"), "-m", sums, "-x",
+         signature, "-t", os.path.basename(sums)], "the checksum file's signature",
+        input=setting("SALES_TALLY_MINISIGN_PASSWORD") + "\n")
+    run(["minisign", "-V", "-p" if os.path.isfile(pinned) else "-P", pinned, "-m", sums, "-x",
+         signature], "the checksum file's signature does not verify with "
+        "SALES_TALLY_MINISIGN_PUBLIC_KEY, the key users pin")
+
+
+def digest(path):
+    with open(path, "rb") as data:
+        return hashlib.sha256(data.read()).hexdigest()
+
+
+def release(inputs, config, work):
+    """Steps 2 to 7, in work; returns the files made, in the order they go out."""
+    epoch = int(inputs["epoch"])
+    is_signed = signed(inputs)
+    published = setting("SALES_TALLY_SIGNATURES_FROM")
+    log = os.path.join(inputs["build"], "osslsigncode.log")
+    stage = os.path.join(work, "stage")
+    run(["cmake", "--install", inputs["build"], "--config", config, "--prefix", stage], "staging")
+    for folder, _, files in os.walk(stage):
+        for path in [folder] + [os.path.join(folder, name) for name in files]:
+            os.utime(path, (epoch, epoch), follow_symlinks=False)
+    name = inputs["name"]
+    exe = os.path.join(stage, "sales_tally.exe")
+    if is_signed and os.path.exists(exe):
+        if published:  # the exe of the published zip
+            run(["cmake", "-E", "tar", "xf", os.path.join(published, name + ".zip")],
+                "the published zip", cwd=work)
+        authenticode(exe, os.path.join(work, name, "sales_tally.exe"), inputs, log)
+        os.utime(exe, (epoch, epoch))
+    packed = os.path.join(work, "packed")
+    for generator in inputs["generators"]:  # a .deb's files go under /usr
+        run(["cpack", "--config", os.path.join(inputs["build"], "CPackConfig.cmake"), "-C", config,
+             "-G", generator, "-B", packed, "-D", "CPACK_INSTALL_CMAKE_PROJECTS=", "-D",
+             "CPACK_INSTALLED_DIRECTORIES=%s;%s" % (stage, "usr" if generator == "DEB" else ".")],
+            "cpack")
+    packages = sorted(glob.glob(os.path.join(packed, "*.*")))
+    if os.path.exists(exe):
+        msi = os.path.join(packed, name + ".msi")
+        make_msi(inputs, stage, msi)
+        if is_signed:
+            authenticode(msi, os.path.join(published, name + ".msi"), inputs, log)
+        packages.append(msi)
+
+    made_with = {}
+    for package in packages:
+        extension = re.search(r"(\.tar\.gz|\.[a-z]+)$", package).group(1)
+        made_with[package] = inputs["build_tools"] + PACKAGE_TOOLS.get(extension, []) + (
+            SIGNING_TOOLS.get(extension, []) if is_signed else [])
+    record = {key: inputs[key] for key in ["commit", "version", "epoch", "epoch_from", "preset"]}
+    record.update(signed="yes" if is_signed else "no", settings={}, file_texts={},
+                  tools=tools(sorted({t for used in made_with.values() for t in used})))
+    for entry in declared():
+        value = inputs["settings"][entry["name"]]
+        if entry.get("type") == "FILEPATH":  # where it lies does not reach the packages
+            with open(value or os.devnull, "rb") as text:
+                record["file_texts"][entry["name"]] = text.read().decode()
+        else:
+            record["settings"][entry["name"]] = value
+    made = [os.path.join(work, name + ".release.json")]
+    with open(made[0], "w") as written:
+        json.dump(record, written, indent=2, sort_keys=True)
+        written.write("\n")
+    for package in packages:
+        bill = package + ".cdx.json"
+        write_bill(bill, package, made_with[package], inputs, record, stage)
+        made += [package, bill]
+    sums = os.path.join(work, name + ".SHA256SUMS")
+    with open(sums, "w") as written:
+        written.writelines("%s  %s\n" % (digest(path), os.path.basename(path))
+                           for path in sorted(made, key=os.path.basename))
+    made.append(sums)
+    if is_signed:
+        minisign(sums, published)
+        made.append(sums + ".minisig")
+    return made
+
+
+def main():
+    if sys.argv[1:2] == ["--subject"]:
+        print(subject(sys.argv[2]))
+        return
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("build")
+    parser.add_argument("--config", default="Release")
+    parser.add_argument("--out")
+    parser.add_argument("--set", action="append", default=[])
+    options = parser.parse_args()
+    with open(os.path.join(options.build, "release-inputs.json")) as text:
+        inputs = json.load(text)
+    for given in options.set:
+        key, _, value = given.partition("=")
+        (inputs["settings"] if key in inputs["settings"] else inputs)[key] = value
+    if not inputs["epoch"]:
+        sys.exit("release.py: the packages take their time from the last commit or "
+                 "SOURCE_DATE_EPOCH: build from a git checkout, or set it, and configure again")
+    out = os.path.abspath(options.out or options.build)
+    os.makedirs(out, exist_ok=True)
+    for pattern in inputs["own"]:
+        for earlier in glob.glob(os.path.join(out, pattern)):
+            os.remove(earlier)
+    os.umask(0o022)
+    os.environ.update(TZ="UTC0", SOURCE_DATE_EPOCH=inputs["epoch"])  # a zip records local time
+    work = tempfile.mkdtemp(prefix=".release-", dir=out)
+    try:
+        for path in release(inputs, options.config, work):
+            os.replace(path, os.path.join(out, os.path.basename(path)))
+            print("release.py: made %s" % os.path.join(out, os.path.basename(path)))
+    except Refused as refusal:
+        sys.exit("release.py: %s" % refusal)
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
