@@ -137,6 +137,9 @@ def rebuild(published, sums, record, roots, work, vouching):
     run(["cmake", "--build", build, "--config", "Release"], env=env)
     if record["signed"] == "yes":
         env.update(SALES_TALLY_SIGNATURES_FROM=published, SALES_TALLY_SIGNATURES_CAFILE=roots or "")
+    if not os.path.exists(os.path.join(source, "packaging", "release.py")):
+        fail("the record's commit and settings do not give the published packages: %s makes its "
+             "packages another way; rebuild it with its own packaging/rebuild.py" % record["commit"])
     done = subprocess.run([sys.executable, os.path.join(source, "packaging", "release.py"), build,
                            "--out", out], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                           text=True, env=env)
