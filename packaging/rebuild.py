@@ -92,9 +92,10 @@ def authenticode(path, roots):
                                                                       said)[-2:])))
     signer = re.search(r"Signer's certificate:.*?Subject: (.*?)\n\s*Issuer : (.*?)\n", said, re.S)
     stamp = re.search(r"Timestamp time: (.*)", said)
-    tsa = re.search(r"Timestamp Server Signature.*?Subject: (.*?)\n", said, re.S)
-    return "%s: signed by %s, issued by %s; timestamped by %s at %s" % (
-        name, signer.group(1), signer.group(2), tsa.group(1) if tsa else "?", stamp.group(1))
+    tsa = re.search(r"Timestamp verified using:.*?Signer #0:\s*Subject: (.*?)\n", said, re.S)
+    root = re.search(r"chain verified using:\s*-*\s*Signer #\d+:\s*Subject: (.*?)\n", said)
+    return "%s: signed by %s, issued by %s, chaining to %s; timestamped by %s at %s" % (
+        name, signer.group(1), signer.group(2), root.group(1), tsa.group(1), stamp.group(1))
 
 
 def checkout(commit, source):
