@@ -68,6 +68,16 @@ if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch_from SOURCE_DATE_EPOCH)
 endif()
 
+# A text as a JSON string, for what release.py is given.
+function(sales_tally_json out text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\\\"" text "${text}")
+  string(REPLACE "\n" "\\n" text "${text}")
+  string(REPLACE "\r" "\\r" text "${text}")
+  string(REPLACE "\t" "\\t" text "${text}")
+  set(${out} "\"${text}\"" PARENT_SCOPE)
+endfunction()
+
 include("${packaging}/License.cmake")
 include("${packaging}/Guides.cmake")
 
@@ -92,16 +102,9 @@ else()
   include("${packaging}/Debian.cmake")
 endif()
 
-# What release.py is given, as JSON.
-function(sales_tally_json out text)
-  string(REPLACE "\\" "\\\\" text "${text}")
-  string(REPLACE "\"" "\\\"" text "${text}")
-  string(REPLACE "\n" "\\n" text "${text}")
-  string(REPLACE "\r" "\\r" text "${text}")
-  string(REPLACE "\t" "\\t" text "${text}")
-  set(${out} "\"${text}\"" PARENT_SCOPE)
-endfunction()
-set(inputs "{\"settings\": {}, \"msi\": {}, \"bill\": {}}")
+# What release.py is given (lists ;-separated), and the settings' .msi
+# properties and bill properties (Guides.cmake).
+set(inputs "{\"settings\": {}}")
 foreach(at RANGE ${last})
   string(JSON name GET "${declared}" ${at} name)
   sales_tally_json(value "${${name}}")
@@ -113,26 +116,14 @@ foreach(pair IN ITEMS "version;${PROJECT_VERSION}" "commit;${commit}" "epoch;${e
         "address;${SALES_TALLY_CONTACT_ADDRESS}" "product_code;${SALES_TALLY_PRODUCT_CODE}"
         "upgrade_code;${SALES_TALLY_UPGRADE_CODE}" "msi_arch;${SALES_TALLY_MSI_ARCH}"
         "product_name;${SALES_TALLY_PRODUCT_NAME}" "build;${PROJECT_BINARY_DIR}"
-        "exe_version;${PROJECT_VERSION}.0")
+        "exe_version;${PROJECT_VERSION}.0" "build_tools;${build_tools}" "own;${own}"
+        "generators;${generators}")
   list(POP_FRONT pair key)
   sales_tally_json(value "${pair}")
   string(JSON inputs SET "${inputs}" ${key} "${value}")
 endforeach()
-foreach(list IN ITEMS build_tools own generators)
-  set(values "")
-  foreach(item IN LISTS ${list})
-    sales_tally_json(value "${item}")
-    list(APPEND values "${value}")
-  endforeach()
-  list(JOIN values ", " values)
-  string(JSON inputs SET "${inputs}" ${list} "[${values}]")
-endforeach()
-foreach(field IN ITEMS msi bill)
-  foreach(key IN LISTS shown_${field})
-    sales_tally_json(value "${shown_${field}_${key}}")
-    string(JSON inputs SET "${inputs}" ${field} ${key} "${value}")
-  endforeach()
-endforeach()
+string(JSON inputs SET "${inputs}" msi "${shown_msi}")
+string(JSON inputs SET "${inputs}" bill "${shown_bill}")
 file(WRITE "${PROJECT_BINARY_DIR}/release-inputs.json" "${inputs}\n")
 
 add_custom_target(packages

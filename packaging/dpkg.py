@@ -39,15 +39,6 @@ def versions(packages):
     return dict(zip(packages, (tuple(line.split("\t")) for line in fields.stdout.splitlines())))
 
 
-def homepages(packages):
-    """{package: the upstream project's page, as the package states it, or ""}."""
-    packages = sorted(set(packages))
-    said = subprocess.run(["dpkg-query", "-W", "-f", "${Package}\t${Homepage}\n"] + packages,
-                          capture_output=True, text=True, check=True).stdout
-    pages = dict(line.split("\t", 1) for line in said.splitlines())
-    return {package: pages.get(package.split(":")[0], "") for package in packages}
-
-
 NO_PACKAGE = " (of no Debian package)"
 
 

@@ -111,7 +111,7 @@ def checkout(commit, source):
 
 
 def rebuild(published, sums, record, roots, work, vouching):
-    """The record's commit built again; the files whose bytes differ."""
+    """The record's commit built again, which must give the same files."""
     packages = tool_packages(record["tools"])
     try:
         here = versions(packages)
@@ -121,6 +121,10 @@ def rebuild(published, sums, record, roots, work, vouching):
              for p, v in sorted(packages.items()) if here.get(p, ("not installed",))[0] != v]
     for tool in other:
         print("warning: the bytes may differ: " + tool, flush=True)
+
+    def differs(why):
+        fail("the record's commit and settings do not give the published packages: %s%s"
+             % (why, "; " + "; ".join(other) if other else ""))
     source, build, out = (os.path.join(work, name) for name in ["source", "build", "packages"])
     checkout(record["commit"], source)
     env = {n: v for n, v in os.environ.items()
@@ -139,23 +143,19 @@ def rebuild(published, sums, record, roots, work, vouching):
     if record["signed"] == "yes":
         env.update(SALES_TALLY_SIGNATURES_FROM=published, SALES_TALLY_SIGNATURES_CAFILE=roots or "")
     if not os.path.exists(os.path.join(source, "packaging", "release.py")):
-        fail("the record's commit and settings do not give the published packages: %s makes its "
-             "packages another way; rebuild it with its own packaging/rebuild.py" % record["commit"])
+        differs("%s makes them another way; rebuild it with its own packaging/rebuild.py"
+                % record["commit"])
     done = subprocess.run([sys.executable, os.path.join(source, "packaging", "release.py"), build,
                            "--out", out], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                           text=True, env=env)
     if done.returncode and "could not give" in done.stdout:
-        fail("the record's commit and settings do not give the published packages: a published "
-             "signature does not fit the file they give%s\n%s"
-             % ("; " + "; ".join(other) if other else "", done.stdout[-4000:]))
+        differs("a published signature does not fit the file they give\n" + done.stdout[-4000:])
     if done.returncode:
         fail("release.py gave status %d:\n%s" % (done.returncode, done.stdout[-6000:]))
     was, now = listed(sums), listed(os.path.join(out, os.path.basename(sums)))
     differ = sorted(n for n in set(was) | set(now) if was.get(n) != now.get(n))
     if differ:
-        fail("the record's commit and settings do not give the published packages: %s differ%s; "
-             "diffoscope shows where: %s" % (", ".join(differ), "; " + "; ".join(other) if other
-                                            else "", out))
+        differs("%s differ (diffoscope shows where: %s)" % (", ".join(differ), out))
     print("the same: all %d files of %s, rebuilt in %s" % (len(was), os.path.basename(sums), out))
     print("who vouches:\n  " + "\n  ".join(vouching))
 

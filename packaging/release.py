@@ -63,13 +63,18 @@ def timeout():
     return int(setting("SALES_TALLY_SIGN_TIMEOUT") or 120)
 
 
-def untimestamped():
-    return setting("SALES_TALLY_SIGN_UNTIMESTAMPED").upper() in ("ON", "1", "TRUE", "YES", "Y")
-
-
 def declared():
     with open(os.path.join(HERE, "settings.json")) as text:
         return json.load(text)
+
+
+def inputs_of(build):
+    """What configuring gave the release (Release.cmake), its lists split."""
+    with open(os.path.join(build, "release-inputs.json")) as text:
+        inputs = json.load(text)
+    for key in ["build_tools", "own", "generators"]:
+        inputs[key] = inputs[key].split(";")
+    return inputs
 
 
 def subject(certificate):
@@ -90,14 +95,21 @@ def run(command, what, **options):
 
 
 def signed(inputs):
-    """Whether the release is signed; refuses one that is half given, or that
-    lacks a setting settings.json says a signed release needs."""
+    """Whether the release is signed. Refused: one half given, one without what
+    settings.json says a signed release needs, and one whose README.txt names
+    a signer other than the certificate's, or one when there is none."""
+    windows = inputs["preset"] == "release-windows"
     if setting("SALES_TALLY_SIGNATURES_FROM"):
         if setting("SALES_TALLY_SIGN_CERT") or setting("SALES_TALLY_MINISIGN_KEY"):
             raise Refused("SALES_TALLY_SIGNATURES_FROM attaches published signatures: give it "
                           "without a certificate or key")
         return True
-    windows = inputs["preset"] == "release-windows"
+    certificate = setting("SALES_TALLY_SIGN_CERT")
+    signer = subject(certificate) if certificate and windows else ""
+    if windows and signer != inputs["settings"]["SALES_TALLY_SIGNER"]:
+        raise Refused("README.txt names \"%s\" as the signer, and the certificate is \"%s\": "
+                      "configure again with the SALES_TALLY_SIGN_CERT signing is given"
+                      % (inputs["settings"]["SALES_TALLY_SIGNER"], signer or "none"))
     needed = ["SALES_TALLY_MINISIGN_KEY", "SALES_TALLY_MINISIGN_PUBLIC_KEY"] + (
         ["SALES_TALLY_SIGN_CERT", "SALES_TALLY_SIGN_KEY"] if windows else [])
     if not any(setting(name) for name in needed + ["SALES_TALLY_SIGN_CERT"]):
@@ -109,16 +121,9 @@ def signed(inputs):
     for entry in declared():
         if "signed_needs" in entry and inputs["settings"][entry["name"]] == entry["default"]:
             raise Refused(entry["signed_needs"])
-    if windows:
-        signer = subject(setting("SALES_TALLY_SIGN_CERT"))
-        if signer != inputs["settings"]["SALES_TALLY_SIGNER"]:
-            raise Refused("README.txt names \"%s\" as the signer, and the certificate is \"%s\": "
-                          "configure again with SALES_TALLY_SIGN_CERT in the environment"
-                          % (inputs["settings"]["SALES_TALLY_SIGNER"], signer))
-        if not untimestamped() and not servers():
-            raise Refused("A signed release needs a timestamp, or its signature dies with the "
-                          "certificate: give SALES_TALLY_SIGN_TIMESTAMP_URLS, or "
-                          "SALES_TALLY_SIGN_UNTIMESTAMPED=ON for a throwaway signing")
+    if windows and not servers():
+        raise Refused("A signed release needs a timestamp, or its signature dies with the "
+                      "certificate: give SALES_TALLY_SIGN_TIMESTAMP_URLS")
     return True
 
 
@@ -160,9 +165,7 @@ def verify(path, log):
     the signature. osslsigncode says "Succeeded" even for a timestamp that
     fails, so its lines are read."""
     said, failure = osslsigncode(["verify", "-in", path] + roots(), log)
-    required = ["Signature verification: ok"] + (
-        [] if untimestamped() else ["Timestamp Server Signature verification: ok"])
-    for line in required:
+    for line in ["Signature verification: ok", "Timestamp Server Signature verification: ok"]:
         if line not in said.splitlines():
             raise Refused("The signature of %s does not verify (no \"%s\") %s" % (
                 os.path.basename(path), line, failure or "; all it said:\n" + said[-3000:]))
@@ -190,8 +193,6 @@ def authenticode(path, published, inputs, log):
                    "-n", inputs["product_name"], "-i", inputs["settings"]["SALES_TALLY_URL"]]
         if key.startswith("pkcs11:"):
             options += ["-pkcs11module", setting("SALES_TALLY_SIGN_PKCS11_MODULE")]
-        if untimestamped():
-            options += ["-time", inputs["epoch"]]
         secret = None
         if "SALES_TALLY_SIGN_PASSWORD" in os.environ:
             # In a file only the builder can read, never on a command line.
@@ -202,11 +203,10 @@ def authenticode(path, published, inputs, log):
         # Each timestamp server in turn, with a timeout of its own.
         failures = []
         try:
-            for server in [None] if untimestamped() else servers():
+            for server in servers():
                 if os.path.exists(out):
                     os.remove(out)
-                _, failure = osslsigncode(options + (["-ts", server] if server else []) + [
-                    "-in", path, "-out", out], log)
+                _, failure = osslsigncode(options + ["-ts", server, "-in", path, "-out", out], log)
                 if not failure:
                     break
                 failures.append("with %s %s" % (server, failure))
@@ -354,8 +354,7 @@ def main():
     parser.add_argument("--out")
     parser.add_argument("--set", action="append", default=[])
     options = parser.parse_args()
-    with open(os.path.join(options.build, "release-inputs.json")) as text:
-        inputs = json.load(text)
+    inputs = inputs_of(options.build)
     for given in options.set:
         key, _, value = given.partition("=")
         (inputs["settings"] if key in inputs["settings"] else inputs)[key] = value

@@ -6,7 +6,7 @@ library the link map says was used (linked.py): its files, each with its
 SHA-256 and whether it is linked in, needed at run time or read at link
 time (a linker script), the Debian
 package that holds each and that package's version and purl, as this
-machine's dpkg says, and its SPDX license. Its tools are those that made this
+machine's dpkg says (Debian their supplier), and its SPDX license. Its tools are those that made this
 package. The same bytes for the same package: the serial number is made of
 the package's bytes, the time is the epoch."""
 import datetime
@@ -18,7 +18,7 @@ import subprocess
 import urllib.parse
 import uuid
 
-from dpkg import homepages, packages_of, tool_packages, versions
+from dpkg import packages_of, tool_packages, versions
 from linked import library_of, linked_files
 
 DEBIAN = {"name": "Debian", "url": ["https://www.debian.org"]}
@@ -41,23 +41,12 @@ def debian_purl(package, version, arch=None):
         version, safe=""), "arch=%s&" % arch if arch else "", distro())
 
 
-def suppliers(page):
-    """Debian supplies each of its packages; the upstream project that the
-    package names makes it."""
-    found = {"supplier": DEBIAN}
-    if page:
-        found["manufacturer"] = {"name": urllib.parse.urlparse(page).netloc, "url": [page]}
-    return found
-
-
 def tools(made_with, record):
     """The tools that made this package, by their Debian packages, each once."""
     named = {os.path.basename(tool): record["tools"][os.path.basename(tool)] for tool in made_with}
-    packages = sorted(tool_packages(named).items())
-    upstream = homepages(package for package, _ in packages)
-    return [dict({"type": "application", "name": package, "version": version,
-                  "purl": debian_purl(package, version)}, **suppliers(upstream[package]))
-            for package, version in packages]
+    return [{"type": "application", "name": package, "version": version, "supplier": DEBIAN,
+             "purl": debian_purl(package, version)}
+            for package, version in sorted(tool_packages(named).items())]
 
 
 def libraries(link_map):
@@ -78,14 +67,13 @@ def libraries(link_map):
         entry = found.setdefault(library.name, {"library": library, "files": {}})
         entry["files"][path] = owners[path]
     known = versions(p for entry in found.values() for p in entry["files"].values())
-    upstream = homepages(known)
     components = []
     for name, entry in sorted(found.items()):
         # The package needed at run time first.
         packages = sorted(set(entry["files"].values()), key=lambda p: (
             p not in [entry["files"][f] for f in entry["files"] if f in run_time], p))
-        components.append(dict(suppliers(upstream[packages[0]]), **{
-            "type": "library", "bom-ref": name, "name": name, "scope": "required",
+        components.append({
+            "type": "library", "bom-ref": name, "name": name, "scope": "required", "supplier": DEBIAN,
             "version": known[packages[0]][0],
             "purl": debian_purl(packages[0], *known[packages[0]]),
             "licenses": [{"expression": entry["library"].license}],
@@ -99,7 +87,7 @@ def libraries(link_map):
                     {"name": "sales_tally:debian-package", "value": owner},
                     {"name": "sales_tally:purl", "value": debian_purl(owner, *known[owner])}]}
                 for path, owner in sorted(entry["files"].items())],
-        }))
+        })
     return components
 
 

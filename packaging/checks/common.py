@@ -8,7 +8,6 @@ folder, an empty scratch folder of its own (BUILD_DIR/release-checks/NAME,
 left for a look afterwards) and the Wine to use, if any. A check fails
 through expect() alone; the message names the check's file.
 """
-import json
 import os
 import re
 import shutil
@@ -22,6 +21,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
 from program_facts import install_folder  # for the checks: the .msi's folder
 from wine import Wine  # for the checks: the one way to run Wine
+from release import inputs_of
 
 CASE_IN = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.in")
 CASE_OUT = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.out")
@@ -106,9 +106,7 @@ class Release:
         return name or "LicenseRef-no-license-granted", body
 
     def inputs(self):
-        """What configuring gave release.py (Release.cmake)."""
-        with open(os.path.join(self.build, "release-inputs.json")) as text:
-            return json.load(text)
+        return inputs_of(self.build)
 
     def packages(self):
         """This version's packages in the build folder, by name, their bills

@@ -71,7 +71,7 @@ def make_msi(release, version):
     os.chmod(os.path.join(wrappers, "faketime"), 0o755)
     out = release.make(version, dict(PATH=wrappers + os.pathsep + os.environ["PATH"]), [
         "version=" + version, "name=sales_tally-%s-win64" % version,
-        "product_code=" + str(uuid.uuid4()).upper()])
+        "product_code=" + str(uuid.uuid4()).upper(), "SALES_TALLY_SIGNER="])
     return glob.glob(os.path.join(out, "*.msi"))[0]
 
 

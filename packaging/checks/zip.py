@@ -1,15 +1,12 @@
 """release.zip: the zip's files; the exe's mitigations, manifest, version
-resource and icon, and that the committed icon is what draw_icon.py draws;
-README.txt, NOTICES.txt and LICENSE.txt as Windows reads them, the
-license's text in LICENSE.txt, each release setting's sentence whole in
+resource and icon (its four sizes); README.txt, NOTICES.txt and LICENSE.txt
+as Windows reads them, the license's text in LICENSE.txt, each release setting's sentence whole in
 README.txt, and in NOTICES.txt the notices of everything the link map says
 was linked; the exe tallies a session under Wine."""
 import os
 import re
-import sys
 
-from common import (ROOT, Wine, expect, expect_session, main, run, same_bytes, session,
-                    unpack_zip)
+from common import Wine, expect, expect_session, main, run, session, unpack_zip
 from linked import required_notices
 from release import declared
 
@@ -37,10 +34,6 @@ def check(release):
         extracted.write(run(["wrestool", "-x", "--type=14", exe]))
     widths = re.findall(r"--width=(\d+)", run(["icotool", "-l", icon]).decode())
     expect(widths == ["16", "32", "48", "256"], "the exe's icon comes in widths %s" % widths)
-    drawn = os.path.join(release.scratch, "drawn.ico")
-    run([sys.executable, os.path.join(ROOT, "packaging", "draw_icon.py"), drawn])
-    expect(same_bytes(drawn, os.path.join(ROOT, "packaging", "sales_tally.ico")),
-           "packaging/sales_tally.ico is not what draw_icon.py draws")
     for name in ["README.txt", "NOTICES.txt", "LICENSE.txt"]:
         with open(os.path.join(folder, name), "rb") as text:
             lines = text.read().split(b"\n")[:-1]
