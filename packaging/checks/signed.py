@@ -6,8 +6,10 @@ once and is the same in the zip and the .msi; each signature and its
 timestamp verify against the root alone, with the program's name and page;
 the checksum file's minisign signature verifies with the pinned key by
 packaging/README.md's own command; the secret is on no command line; the
-published signatures rebuild the same files. Each of these stops a release
-into a folder that held a whole one, and leaves nothing of either: no
+published signatures rebuild the same files; the guide's command fails a
+checksum file signed again by another key. Each of these stops a release
+into a folder that held a whole one and the other platform's files, and
+leaves nothing of the release, and the other platform's as they were: no
 timestamp server, one that never answers, one that fails after the exe, a
 timestamp of other data, a timestamp authority nobody trusts, a certificate
 without its intermediate, a checksum key other than the pinned one, and a
@@ -104,7 +106,7 @@ def check(release):
     secret = "throwaway-1234"
     root, chain, key = authority(scratch, secret)
     public, minisign_key = minisign_keys(scratch, "minisign", secret)
-    other_public, _ = minisign_keys(scratch, "other", secret)
+    other_public, other_secret = minisign_keys(scratch, "other", secret)
     # Every osslsigncode command line is logged on its way to the real one.
     wrappers = os.path.join(scratch, "bin")
     os.makedirs(wrappers)
@@ -131,10 +133,24 @@ def check(release):
                         SALES_TALLY_MINISIGN_KEY=minisign_key, SALES_TALLY_MINISIGN_PASSWORD=secret,
                         SALES_TALLY_MINISIGN_PUBLIC_KEY=public,
                         SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("good"))
-        signed = release.make("key-file", settings, named)
+        # Into a folder that holds the other platform's release, which stays.
+        signed = os.path.join(scratch, "key-file")
+        foreign = beside_the_other_platform(signed, version)
+        release.make("key-file", settings, named, out=signed)
+        expect_left(signed, foreign, "key-file")
         expect_signed(release, signed, "key-file", root, tsa)
+        # The guide's command passes the release, and fails it re-signed by
+        # anyone else, whatever else the folder holds.
         pinned = open(public).read().split()[-1]
         run(["sh", "-c", guide_command(version, pinned)], cwd=signed)
+        forged = os.path.join(scratch, "forged")
+        shutil.copytree(signed, forged)
+        sums = glob.glob(os.path.join(forged, "*.SHA256SUMS"))[0]
+        run(["minisign", "-S", "-s", other_secret, "-m", sums], input=(secret + "\n").encode())
+        shutil.copy(other_public, forged)
+        expect(subprocess.run(["sh", "-c", guide_command(version, pinned)], cwd=forged,
+                              capture_output=True).returncode != 0,
+               "packaging/README.md's command passes a checksum file signed by another key")
         # The same key on a PKCS#11 token, past a server that is down and one
         # that hangs.
         expect_signed(release, release.make("token", dict(
@@ -176,8 +192,10 @@ def check(release):
                  "does not verify"),
                 ("another-checksum-key", dict(SALES_TALLY_MINISIGN_PUBLIC_KEY=other_public), [],
                  "does not verify with SALES_TALLY_MINISIGN_PUBLIC_KEY")]:
+            # Into a folder with a whole release, and the other platform's.
             out = os.path.join(scratch, name)
             shutil.copytree(signed, out)
+            beside_the_other_platform(out, version)
             try:
                 done = release.try_make(dict(settings, **given), named + changes, out, timeout=120)
             except subprocess.TimeoutExpired:
@@ -186,8 +204,29 @@ def check(release):
             refusal = done.stdout[done.stdout.rfind("release.py: "):]
             expect(done.returncode != 0 and said in refusal, "%s: release.py gave status %d "
                    "without %r:\n%s" % (name, done.returncode, said, done.stdout[-2000:]))
-            expect(not os.listdir(out), "%s: a failed release left %s" % (
-                name, ", ".join(sorted(os.listdir(out)))))
+            expect_left(out, foreign, name, only=True)
+
+
+def beside_the_other_platform(folder, version):
+    """The Linux release's files in the folder; returns their names."""
+    os.makedirs(folder, exist_ok=True)
+    names = ["sales-tally_%s_amd64.deb" % version, "sales_tally-%s-Linux.SHA256SUMS" % version]
+    for name in names:
+        with open(os.path.join(folder, name), "w") as written:
+            written.write("the Linux release\n")
+    return names
+
+
+def expect_left(folder, foreign, name, only=False):
+    """The other platform's files as they were (and, only, nothing else);
+    then gone, so that the folder is the release alone."""
+    for other in foreign:
+        with open(os.path.join(folder, other)) as text:
+            expect(text.read() == "the Linux release\n", "%s: the Linux release's %s was touched"
+                   % (name, other))
+        os.remove(os.path.join(folder, other))
+    expect(not only or not os.listdir(folder), "%s: a failed release left %s"
+           % (name, sorted(os.listdir(folder))))
 
 
 def expect_signed(release, out, name, root, tsa):
