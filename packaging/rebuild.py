@@ -19,10 +19,10 @@ It then says who vouches. Exits 0 only when all of it holds.
 """
 import argparse
 import glob
-import hashlib
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -30,6 +30,7 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
 from dpkg import tool_packages, versions  # noqa: E402
+from release import Refused, sha256, verify  # noqa: E402
 
 
 def fail(message):
@@ -48,11 +49,6 @@ def run(command, **options):
 def listed(sums):
     with open(sums) as lines:
         return {name.strip(): value for value, _, name in (line.partition("  ") for line in lines)}
-
-
-def digest(path):
-    with open(path, "rb") as data:
-        return hashlib.sha256(data.read()).hexdigest()
 
 
 def vouched_by_key(sums, trust):
@@ -76,26 +72,19 @@ def vouched_by_key(sums, trust):
     return "%s: signed with the minisign key %s, the one you pinned" % (name, key)
 
 
-def authenticode(path, roots):
+def authenticode(path, roots, work):
     """Who signed a Windows file, and its timestamp, verified against roots."""
-    done = subprocess.run(["osslsigncode", "verify", "-in", path] + (
-        ["-CAfile", roots, "-TSA-CAfile", roots] if roots else []),
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    said, name = done.stdout, os.path.basename(path)
-    digests = re.findall(r"(?:Current|Calculated) message digest\s*:\s*(\S+)", said)
-    if len(set(digests)) > 1:
-        fail("%s was changed after it was signed: its signature is of other bytes" % name)
-    for line in ["Signature verification: ok", "Timestamp Server Signature verification: ok"]:
-        if line not in said.splitlines():
-            fail("%s is not signed by a root %s trusts (no \"%s\"): %s" % (
-                name, roots or "the system", line, " ".join(re.findall(r"Error: .*|.*error.*",
-                                                                      said)[-2:])))
+    try:
+        said = verify(path, os.path.join(work, "osslsigncode.log"), roots or "")
+    except Refused as refusal:
+        fail(str(refusal))
     signer = re.search(r"Signer's certificate:.*?Subject: (.*?)\n\s*Issuer : (.*?)\n", said, re.S)
     stamp = re.search(r"Timestamp time: (.*)", said)
     tsa = re.search(r"Timestamp verified using:.*?Signer #0:\s*Subject: (.*?)\n", said, re.S)
     root = re.search(r"chain verified using:\s*-*\s*Signer #\d+:\s*Subject: (.*?)\n", said)
     return "%s: signed by %s, issued by %s, chaining to %s; timestamped by %s at %s" % (
-        name, signer.group(1), signer.group(2), root.group(1), tsa.group(1), stamp.group(1))
+        os.path.basename(path), signer.group(1), signer.group(2), root.group(1), tsa.group(1),
+        stamp.group(1))
 
 
 def checkout(commit, source):
@@ -125,7 +114,8 @@ def rebuild(published, sums, record, roots, work, vouching):
     def differs(why):
         fail("the record's commit and settings do not give the published packages: %s%s"
              % (why, "; " + "; ".join(other) if other else ""))
-    source, build, out = (os.path.join(work, name) for name in ["source", "build", "packages"])
+    source, build, out = (os.path.join(work, name) for name in [
+        "source", "build-" + record["preset"], "packages"])
     checkout(record["commit"], source)
     env = {n: v for n, v in os.environ.items()
            if not n.startswith(("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")) and n != "SOURCE_DATE_EPOCH"}
@@ -154,8 +144,12 @@ def rebuild(published, sums, record, roots, work, vouching):
         fail("release.py gave status %d:\n%s" % (done.returncode, done.stdout[-6000:]))
     was, now = listed(sums), listed(os.path.join(out, os.path.basename(sums)))
     differ = sorted(n for n in set(was) | set(now) if was.get(n) != now.get(n))
+    for name in differ:  # where they differ, shown by diffoscope
+        if name in was and name in now and shutil.which("diffoscope"):
+            subprocess.run(["diffoscope", "--text", "-", "--max-text-report-size", "40000",
+                            os.path.join(published, name), os.path.join(out, name)])
     if differ:
-        differs("%s differ (diffoscope shows where: %s)" % (", ".join(differ), out))
+        differs("%s differ (rebuilt in %s)" % (", ".join(differ), out))
     print("the same: all %d files of %s, rebuilt in %s" % (len(was), os.path.basename(sums), out))
     print("who vouches:\n  " + "\n  ".join(vouching))
 
@@ -171,11 +165,13 @@ def main():
     every = sorted(glob.glob(os.path.join(published, "*.SHA256SUMS")))
     if not every:
         fail("%s has no checksum file (NAME.SHA256SUMS)" % published)
+    work = os.path.abspath(options.work or tempfile.mkdtemp(prefix="sales_tally-rebuild-"))
+    os.makedirs(work, exist_ok=True)
     for sums in every:
         vouching = [vouched_by_key(sums, options.trust)]
         files = listed(sums)
         altered = sorted(n for n, value in files.items() if not os.path.exists(
-            os.path.join(published, n)) or digest(os.path.join(published, n)) != value)
+            os.path.join(published, n)) or sha256(os.path.join(published, n)) != value)
         if altered:
             fail("not what %s says: %s" % (os.path.basename(sums), ", ".join(altered)))
         records = [n for n in files if n.endswith(".release.json")]
@@ -191,11 +187,10 @@ def main():
                     if name.endswith(".zip"):
                         subprocess.run(["cmake", "-E", "tar", "xf", os.path.join(published, name)],
                                        cwd=scratch, check=True, capture_output=True)
-                        vouching += [authenticode(exe, options.roots) + " (in %s)" % name
+                        vouching += [authenticode(exe, options.roots, work) + " (in %s)" % name
                                      for exe in glob.glob(os.path.join(scratch, "*", "*.exe"))]
                     elif name.endswith(".msi"):
-                        vouching.append(authenticode(os.path.join(published, name), options.roots))
-        work = os.path.abspath(options.work or tempfile.mkdtemp(prefix="sales_tally-rebuild-"))
+                        vouching.append(authenticode(os.path.join(published, name), options.roots, work))
         print("rebuilding %s %s in %s" % (records[0], record["commit"], work), flush=True)
         rebuild(published, sums, record, options.roots, work, vouching)
 

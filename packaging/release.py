@@ -1,31 +1,15 @@
-"""Makes this platform's release in one run: its packages, the Windows files
-signed, each package's bill of materials, the release's record, and the
-checksum file with, in a signed release, its signature.
+"""Makes this platform's release in one run, each step in order in release()
+below: the packages, the Windows files signed, each package's bill of
+materials, the record and the checksum file with its signature.
 
     python3 packaging/release.py BUILD [--config Release] [--out DIR] [--set NAME=VALUE]...
     python3 packaging/release.py --subject CERTIFICATE
 
-The target `packages` runs it (Release.cmake) on what configuring worked
-out, BUILD/release-inputs.json; --set changes one of those or a release
-setting (the release checks), --out puts the release elsewhere than BUILD.
---subject prints a certificate's subject as Windows shows it. The steps:
-
-1. this version's earlier files of this platform, and no other's, leave the
-   folder: a run that fails leaves nothing of it, least of all what vouches;
-2. cmake --install into a staging folder, under umask 022, every file at
-   the epoch, so that the packages are the same bytes for whoever builds;
-3. on Windows the exe is signed (Authenticode, timestamped) once, for the
-   zip and the .msi alike;
-4. cpack packs the staged files; on Windows, wixl makes the .msi on a clock
-   stopped at the epoch, msibuild gives it the exe's version, a package code
-   made of what it holds and the settings' properties, and it is signed;
-5. the record, NAME.release.json: what a rebuild needs (rebuild.py);
-6. each package's bill of materials, PACKAGE.cdx.json (sbom.py);
-7. NAME.SHA256SUMS and, signed, its minisign signature, which must verify
-   with the public key that users pin;
-8. all of it moved into the folder, the checksum file and signature last.
-
-Signing takes its settings from the environment only (packaging/README.md).
+The target `packages` runs it (Release.cmake) on BUILD/release-inputs.json,
+what configuring worked out; --set changes one of those or a release setting
+(the release checks); --out puts the release elsewhere than BUILD; --subject
+prints a certificate's subject as Windows shows it. Signing takes its
+settings from the environment only (packaging/README.md).
 """
 import argparse
 import glob
@@ -43,7 +27,7 @@ import uuid
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 from dpkg import tools  # noqa: E402
-from sbom import write_bill  # noqa: E402
+from sbom import sha256, write_bill  # noqa: E402
 
 # The tools that make each kind of package beyond the build's own, and what
 # signs it.
@@ -153,22 +137,27 @@ def osslsigncode(arguments, log):
                   % (status, timeout(), reason.strip(), log))
 
 
-def roots():
+def roots(cafile=None):
     """The roots every signature must chain to: the system's, unless given."""
-    given = setting("SALES_TALLY_SIGNATURES_CAFILE")
+    given = setting("SALES_TALLY_SIGNATURES_CAFILE") if cafile is None else cafile
     return ["-CAfile", given, "-TSA-CAfile", given] if given else []
 
 
-def verify(path, log):
-    """The signature and its timestamp, against the system's roots or
-    SALES_TALLY_SIGNATURES_CAFILE's: the chain below the root must be in
-    the signature. osslsigncode says "Succeeded" even for a timestamp that
+def verify(path, log, cafile=None):
+    """The signature and its timestamp, against the system's roots or the
+    given ones: the chain below the root must be in the signature. Returns
+    what osslsigncode said, which says "Succeeded" even for a timestamp that
     fails, so its lines are read."""
-    said, failure = osslsigncode(["verify", "-in", path] + roots(), log)
+    said, failure = osslsigncode(["verify", "-in", path] + roots(cafile), log)
+    name = os.path.basename(path)
+    if len(set(re.findall(r"(?:Current|Calculated) message digest\s*:\s*(\S+)", said))) > 1:
+        raise Refused("%s was changed after it was signed: its signature is of other bytes" % name)
     for line in ["Signature verification: ok", "Timestamp Server Signature verification: ok"]:
         if line not in said.splitlines():
-            raise Refused("The signature of %s does not verify (no \"%s\") %s" % (
-                os.path.basename(path), line, failure or "; all it said:\n" + said[-3000:]))
+            raise Refused("%s is not signed by a root %s trusts (no \"%s\") %s" % (
+                name, cafile or setting("SALES_TALLY_SIGNATURES_CAFILE") or "the system", line,
+                failure or "; all it said:\n" + said[-3000:]))
+    return said
 
 
 def authenticode(path, published, inputs, log):
@@ -272,11 +261,6 @@ def minisign(sums, published):
         "SALES_TALLY_MINISIGN_PUBLIC_KEY, the key users pin")
 
 
-def digest(path):
-    with open(path, "rb") as data:
-        return hashlib.sha256(data.read()).hexdigest()
-
-
 def release(inputs, config, work):
     """Steps 2 to 7, in work; returns the files made, in the order they go out."""
     epoch = int(inputs["epoch"])
@@ -335,7 +319,7 @@ def release(inputs, config, work):
         made += [package, bill]
     sums = os.path.join(work, name + ".SHA256SUMS")
     with open(sums, "w") as written:
-        written.writelines("%s  %s\n" % (digest(path), os.path.basename(path))
+        written.writelines("%s  %s\n" % (sha256(path), os.path.basename(path))
                            for path in sorted(made, key=os.path.basename))
     made.append(sums)
     if is_signed:

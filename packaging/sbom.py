@@ -1,14 +1,9 @@
 """A package's bill of materials, CycloneDX 1.6 JSON, written by release.py
-beside each package as PACKAGE.cdx.json. Its subject is the package, by name
-and SHA-256 (a .deb with what it depends on); in it the program, with its
-license and who supplies it (the maintainer, with the page), and each
-library the link map says was used (linked.py): its files, each with its
-SHA-256 and whether it is linked in, needed at run time or read at link
-time (a linker script), the Debian
-package that holds each and that package's version and purl, as this
-machine's dpkg says (Debian their supplier), and its SPDX license. Its tools are those that made this
-package. The same bytes for the same package: the serial number is made of
-the package's bytes, the time is the epoch."""
+beside each package as PACKAGE.cdx.json: its subject the package, by name
+and SHA-256; the program, by its maintainer; each library the link map names
+(linked.py), with its files, their SHA-256, how each is linked and the Debian
+package that holds it (dpkg.py); and the tools that made this package. Its
+serial number is made of the package's bytes, its time is the epoch."""
 import datetime
 import hashlib
 import json

@@ -7,6 +7,7 @@ entry, README.txt's codes and its day-file commands run from Documents, its
 repair; upgraded, a downgrade refused, removed by product code without a
 trace; then installed into a folder of the installer's choosing, which an
 upgrade keeps."""
+import calendar
 import glob
 import os
 import re
@@ -25,10 +26,10 @@ def check(release):
     parts = version.split(".")
     newer_version = ".".join(parts[:-1] + [str(int(parts[-1]) + 1)])
     newer_msi = make_msi(release, newer_version)
-    epoch = float(release.inputs()["epoch"])
+    epoch = int(release.inputs()["epoch"])
     program = exe_version(os.path.join(release.build, "sales_tally.exe"))
     for made in [msi, newer_msi]:
-        expect(summary_times(made) == {12: epoch, 13: epoch},
+        expect(summary_times(made) == {"Created": epoch, "Last saved": epoch},
                "%s was not made at the epoch %d: %s" % (made, epoch, summary_times(made)))
         files = run(["msiinfo", "export", made, "File"]).decode()
         expect(re.search(r"^sales_tally\.exe\t[^\t]*\t[^\t]*\t\d+\t%s\t" % re.escape(program), files,
@@ -76,18 +77,11 @@ def make_msi(release, version):
 
 
 def summary_times(msi):
-    """The summary's Created and Last saved (FILETIME, properties 12 and 13),
-    in seconds since 1970."""
-    stream = run(["msiinfo", "extract", msi, "\x05SummaryInformation"])
-    section = struct.unpack_from("<I", stream, 28 + 16)[0]
-    count = struct.unpack_from("<I", stream, section + 4)[0]
-    times = {}
-    for entry in range(count):
-        name, offset = struct.unpack_from("<II", stream, section + 8 + 8 * entry)
-        if name in (12, 13) and struct.unpack_from("<I", stream, section + offset)[0] == 64:
-            filetime = struct.unpack_from("<Q", stream, section + offset + 4)[0]  # VT_FILETIME
-            times[name] = (filetime - 116444736000000000) / 1e7
-    return times
+    """The summary's Created and Last saved, as msiinfo gives them, in
+    seconds since 1970."""
+    said = run(["msiinfo", "suminfo", msi], env=dict(os.environ, TZ="UTC0")).decode()
+    return {name: calendar.timegm(time.strptime(when, "%a %b %d %H:%M:%S %Y"))
+            for name, when in re.findall(r"^(Created|Last saved): (.*)$", said, re.M)}
 
 
 def exe_version(exe):

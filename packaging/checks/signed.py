@@ -182,14 +182,14 @@ def check(release):
                 ("silent-server", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
                                        SALES_TALLY_SIGN_TIMEOUT="5"), [], "could not sign"),
                 ("other-data", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("other")), [],
-                 "does not verify"),
+                 "is not signed by a root"),
                 ("rogue-authority", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("rogue")), [],
-                 "does not verify"),
+                 "is not signed by a root"),
                 ("fails-after-the-exe", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")), [],
                  "could not sign"),
                 ("no-intermediate", dict(SALES_TALLY_SIGN_CERT=chain.replace("chain", "signer"),
                                          SALES_TALLY_SIGN_TIMESTAMP_URLS=good), [],
-                 "does not verify"),
+                 "is not signed by a root"),
                 ("another-checksum-key", dict(SALES_TALLY_MINISIGN_PUBLIC_KEY=other_public), [],
                  "does not verify with SALES_TALLY_MINISIGN_PUBLIC_KEY")]:
             # Into a folder with a whole release, and the other platform's.

@@ -26,16 +26,11 @@ CONFIG = """\
 default_tsa = test_tsa
 [ test_tsa ]
 serial = {folder}/serial
-crypto_device = builtin
 signer_cert = {folder}/{name}.pem
 signer_key = {folder}/{name}.key
 signer_digest = sha256
 default_policy = 1.3.6.1.4.1.4146.2.3
 digests = sha256, sha384, sha512
-accuracy = secs:1
-ordering = yes
-tsa_name = yes
-ess_cert_id_chain = no
 ess_cert_id_alg = sha256
 """
 
