@@ -1,17 +1,11 @@
-"""release.reproducible: packaging/rebuild.py, as anyone verifies a published
-release, on the build's own packages. First, the record carries every release
-setting (settings.json) as the build has it. Its commit built again in
-another folder, time zone (Asia/Tokyo) and umask (027), with the record's
-settings and, signed, its signatures, gives the same checksum file, and
-rebuild.py says who vouches (signed: the pinned key, and each Windows file's
-signer and timestamp). It refuses, each with its reason first: a copy with a
-byte of a package changed; one with a digest of its checksum file changed;
-one whose record names the parent commit (its checksum file made to agree);
-signed, one whose checksum file was made to agree with a changed package and
-signed again with another key, and the release given no key to trust.
-Skipped (77) on a tree with uncommitted changes, which a clone lacks; failed
-on a build configured before the last commit. A signed release is checked
-with what it was signed with, SALES_TALLY_MINISIGN_PUBLIC_KEY and
+"""release.reproducible: the record carries every release setting as the
+build has it; packaging/rebuild.py, as anyone runs it, rebuilds the record's
+commit in another folder, time zone (Asia/Tokyo) and umask (027) into the
+same checksum file, and names who vouches. It refuses, its reason first: a
+byte of a package changed; a digest of the checksum file changed; the
+record naming the parent commit; signed, a changed package signed again by
+another key, and no key given. Skipped (77) on a tree with uncommitted
+changes; a signed build needs SALES_TALLY_MINISIGN_PUBLIC_KEY and
 SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has them."""
 import hashlib
 import json

@@ -1,14 +1,10 @@
-"""release.sbom: every package has its bill of materials beside it,
-PACKAGE.cdx.json, valid CycloneDX 1.6 by the strict validator of npm's
-@cyclonedx/cyclonedx-library (which .ci/run installs), and true of its own
-package: the package its subject, by name and SHA-256, with the release
-settings' properties (settings.json); the tools that made it and no other
-package's (the compiler, and wixl for the .msi alone, dpkg for the .deb);
-the program with this version, its purl and license, the maintainer as
-supplier and manufacturer; as linked exactly the files the link map says,
-each with its SHA-256, its library's Debian package, version, purl and
-license; every package the .deb depends on among them; and NTIA's minimum
-elements in every bill, each with a serial number of its own."""
+"""release.sbom: beside every package its bill, PACKAGE.cdx.json, valid
+CycloneDX 1.6 by npm's strict @cyclonedx/cyclonedx-library validator, and
+true of its package: the package its subject, by name and SHA-256, with the
+settings' properties; the tools that made that package and no other's; the
+program, its purl, license and maintainer; as linked exactly the link map's
+files, each with its SHA-256 and Debian package; what the .deb depends on
+among them; NTIA's minimum elements, and a serial number of its own."""
 import hashlib
 import json
 import os

@@ -1,20 +1,12 @@
-"""release.signed: with a timestamp server of its own on 127.0.0.1
-(timestamp_server.py) and a throwaway authority (a root, an intermediate and
-a signer), the release signed from a key file, and from a PKCS#11 token
-(SoftHSM2) past a server that is down and one that hangs: the exe is signed
-once and is the same in the zip and the .msi; each signature and its
-timestamp verify against the root alone, with the program's name and page;
-the checksum file's minisign signature verifies with the pinned key by
-packaging/README.md's own command; the secret is on no command line; the
-published signatures rebuild the same files; the guide's command fails a
-checksum file signed again by another key. Each of these stops a release
-into a folder that held a whole one and the other platform's files, and
-leaves nothing of the release, and the other platform's as they were: no
-timestamp server, one that never answers, one that fails after the exe, a
-timestamp of other data, a timestamp authority nobody trusts, a certificate
-without its intermediate, a checksum key other than the pinned one, and a
-signed release without a contact, a license, or by another signer than
-README.txt names. The build's own signing settings play no part."""
+"""release.signed: a throwaway authority (root, intermediate, signer) and a
+timestamp server of its own on 127.0.0.1 (timestamp_server.py) sign the
+release from a key file, and from a SoftHSM2 token past a dead and a silent
+server. The exe is the same in the zip and the .msi; each signature verifies
+against the root alone; the guide's minisign command passes the release and
+fails it signed again by another key; no secret is on a command line; the
+published signatures rebuild the same files. Each failure case, run into a
+folder holding a whole release and the other platform's files, stops with
+its reason and leaves only the other platform's files as they were."""
 import glob
 import os
 import re
