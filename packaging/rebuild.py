@@ -179,6 +179,9 @@ def main():
             fail("%s lists not one record (NAME.release.json), but %s" % (sums, records))
         with open(os.path.join(published, records[0])) as text:
             record = json.load(text)
+        if record["signed"] == "yes" and not os.path.exists(sums + ".minisig"):
+            fail("%s is of a signed release, and its signature, %s.minisig, is gone: it vouches for "
+                 "nothing" % (os.path.basename(sums), os.path.basename(sums)))
         if not record.get("commit"):
             fail("the record names no commit: the release was not built from a git checkout")
         if record["signed"] == "yes":

@@ -251,6 +251,8 @@ def minisign(sums, published):
     signature = sums + ".minisig"
     pinned = setting("SALES_TALLY_MINISIGN_PUBLIC_KEY")
     if published:  # rebuild.py verifies it, with the key it is given
+        if not os.path.exists(os.path.join(published, os.path.basename(signature))):
+            raise Refused("%s has no %s to attach" % (published, os.path.basename(signature)))
         shutil.copyfile(os.path.join(published, os.path.basename(signature)), signature)
         return
     run(["minisign", "-S", "-s", setting("SALES_TALLY_MINISIGN_KEY"), "-m", sums, "-x",

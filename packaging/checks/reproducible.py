@@ -4,7 +4,7 @@ commit in another folder, time zone (Asia/Tokyo) and umask (027) into the
 same checksum file, and names who vouches. It refuses, its reason first: a
 byte of a package changed; a digest of the checksum file changed; the
 record naming the parent commit; signed, a changed package signed again by
-another key, and no key given. Skipped (77) on a tree with uncommitted
+another key, no key given, and its signature removed. Skipped (77) on a tree with uncommitted
 changes; a signed build needs SALES_TALLY_MINISIGN_PUBLIC_KEY and
 SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has them."""
 import hashlib
@@ -72,7 +72,9 @@ def check(release):
               changed if signed else "do not give the published packages")]
     if signed:
         cases += [("signed-by-another-key", signed_again, "not signed by the key you pinned"),
-                  ("no-key-given", lambda files: None, "give --trust")]
+                  ("no-key-given", lambda files: None, "give --trust"),
+                  ("signature-removed", lambda files: os.remove(
+                      listed(files, ".SHA256SUMS") + ".minisig"), "is not signed, and you pinned")]
     for name, alter, reason in cases:
         if name == "another-commit" and not parent:
             print("HEAD has no parent: no other commit to name")
