@@ -15,6 +15,7 @@ import shutil
 import struct
 import time
 import uuid
+import zipfile
 
 from common import (CASE_IN, Wine, expect, expect_session, install_folder, main,
                     run, same_bytes, session)
@@ -176,9 +177,10 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     default = install_folder()
     folder = wine.unix_path(default)
     msiexec_ok(wine, "the install failed", "/i", msi, "/qn", "/norestart")
-    expect(sorted(os.listdir(folder)) == ["LICENSE.txt", "NOTICES.txt", "README.txt",
-                                          "sales_tally.exe"],
-           "installed: %s" % os.listdir(folder))
+    with zipfile.ZipFile(release.the_one(".zip")) as zipped:  # the same files as the zip
+        shipped = sorted(os.path.basename(n) for n in zipped.namelist() if not n.endswith("/"))
+    expect(sorted(os.listdir(folder)) == shipped, "installed: %s, not the zip's %s"
+           % (sorted(os.listdir(folder)), shipped))
     expect(same_bytes(os.path.join(folder, "README.txt"),
                       os.path.join(release.build, "README.txt")),
            "the installed README.txt is not the build's")
