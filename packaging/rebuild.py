@@ -180,8 +180,8 @@ def main():
         with open(os.path.join(published, records[0])) as text:
             record = json.load(text)
         if record["signed"] == "yes" and not os.path.exists(sums + ".minisig"):
-            fail("%s is of a signed release, and its signature, %s.minisig, is gone: it vouches for "
-                 "nothing" % (os.path.basename(sums), os.path.basename(sums)))
+            fail("%s is of a signed release, and its signature, %s.minisig, is gone: it "
+                 "vouches for nothing" % (os.path.basename(sums), os.path.basename(sums)))
         if not record.get("commit"):
             fail("the record names no commit: the release was not built from a git checkout")
         if record["signed"] == "yes":
@@ -193,7 +193,8 @@ def main():
                         vouching += [authenticode(exe, options.roots, work) + " (in %s)" % name
                                      for exe in glob.glob(os.path.join(scratch, "*", "*.exe"))]
                     elif name.endswith(".msi"):
-                        vouching.append(authenticode(os.path.join(published, name), options.roots, work))
+                        vouching.append(authenticode(os.path.join(published, name),
+                                                     options.roots, work))
         print("rebuilding %s %s in %s" % (records[0], record["commit"], work), flush=True)
         rebuild(published, sums, record, options.roots, work, vouching)
 

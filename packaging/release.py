@@ -13,7 +13,6 @@ settings from the environment only (packaging/README.md).
 """
 import argparse
 import glob
-import hashlib
 import json
 import os
 import re
@@ -138,7 +137,8 @@ def osslsigncode(arguments, log):
 
 
 def roots(cafile=None):
-    """The roots every signature must chain to: the system's, unless given."""
+    """osslsigncode's options for the roots every signature must chain to:
+    cafile's, else SALES_TALLY_SIGNATURES_CAFILE's; none ("") the system's."""
     given = setting("SALES_TALLY_SIGNATURES_CAFILE") if cafile is None else cafile
     return ["-CAfile", given, "-TSA-CAfile", given] if given else []
 
@@ -148,14 +148,15 @@ def verify(path, log, cafile=None):
     given ones: the chain below the root must be in the signature. Returns
     what osslsigncode said, which says "Succeeded" even for a timestamp that
     fails, so its lines are read."""
-    said, failure = osslsigncode(["verify", "-in", path] + roots(cafile), log)
+    trusted = roots(cafile)
+    said, failure = osslsigncode(["verify", "-in", path] + trusted, log)
     name = os.path.basename(path)
     if len(set(re.findall(r"(?:Current|Calculated) message digest\s*:\s*(\S+)", said))) > 1:
         raise Refused("%s was changed after it was signed: its signature is of other bytes" % name)
     for line in ["Signature verification: ok", "Timestamp Server Signature verification: ok"]:
         if line not in said.splitlines():
             raise Refused("%s is not signed by a root %s trusts (no \"%s\") %s" % (
-                name, cafile or setting("SALES_TALLY_SIGNATURES_CAFILE") or "the system", line,
+                name, trusted[1] if trusted else "the system", line,
                 failure or "; all it said:\n" + said[-3000:]))
     return said
 
@@ -215,8 +216,7 @@ def package_code(inputs, stage):
     contents = "%s %s" % (inputs["version"], inputs["publisher"])
     for path in [os.path.join(HERE, "sales_tally.wxs"), os.path.join(HERE, "sales_tally.ico")] + \
             sorted(glob.glob(os.path.join(stage, "*"))):
-        with open(path, "rb") as data:
-            contents += " " + hashlib.sha256(data.read()).hexdigest()
+        contents += " " + sha256(path)
     return str(uuid.uuid5(uuid.UUID(inputs["upgrade_code"]), contents)).upper()
 
 
@@ -264,7 +264,8 @@ def minisign(sums, published):
 
 
 def release(inputs, config, work):
-    """Steps 2 to 7, in work; returns the files made, in the order they go out."""
+    """Every step but clearing the folder and moving the files out (main),
+    in work; returns the files made, in the order they go out."""
     epoch = int(inputs["epoch"])
     is_signed = signed(inputs)
     published = setting("SALES_TALLY_SIGNATURES_FROM")

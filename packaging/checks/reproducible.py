@@ -4,9 +4,10 @@ commit in another folder, time zone (Asia/Tokyo) and umask (027) into the
 same checksum file, and names who vouches. It refuses, its reason first: a
 byte of a package changed; a digest of the checksum file changed; the
 record naming the parent commit; signed, a changed package signed again by
-another key, no key given, and its signature removed. Skipped (77) on a tree with uncommitted
-changes; a signed build needs SALES_TALLY_MINISIGN_PUBLIC_KEY and
-SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has them."""
+another key, no key given, and its signature removed. Skipped (77) on a tree
+with uncommitted changes; a signed build needs SALES_TALLY_MINISIGN_PUBLIC_KEY
+and SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has
+them."""
 import hashlib
 import json
 import os
