@@ -29,7 +29,8 @@ set(certificate "")
 if(DEFINED ENV{SALES_TALLY_SIGN_CERT})
   set(certificate "$ENV{SALES_TALLY_SIGN_CERT}")
 endif()
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
+# release.py needs Python; building the program alone does not.
+find_package(Python3 COMPONENTS Interpreter)
 if(NOT certificate STREQUAL "")
   execute_process(COMMAND "${Python3_EXECUTABLE}" "${packaging}/release.py" --subject "${certificate}"
                   OUTPUT_VARIABLE subject OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
@@ -102,8 +103,7 @@ else()
   include("${packaging}/Debian.cmake")
 endif()
 
-# What release.py is given (lists ;-separated), and the settings' .msi
-# properties and bill properties (Guides.cmake).
+# What release.py is given, lists ;-separated.
 set(inputs "{\"settings\": {}}")
 foreach(at RANGE ${last})
   string(JSON name GET "${declared}" ${at} name)
@@ -122,8 +122,6 @@ foreach(pair IN ITEMS "version;${PROJECT_VERSION}" "commit;${commit}" "epoch;${e
   sales_tally_json(value "${pair}")
   string(JSON inputs SET "${inputs}" ${key} "${value}")
 endforeach()
-string(JSON inputs SET "${inputs}" msi "${shown_msi}")
-string(JSON inputs SET "${inputs}" bill "${shown_bill}")
 file(WRITE "${PROJECT_BINARY_DIR}/release-inputs.json" "${inputs}\n")
 
 add_custom_target(packages

@@ -1,8 +1,7 @@
 """What this machine's dpkg says of the files that made a release: which
 Debian package holds each, and each package's version and architecture.
-Asked once for all, as dpkg answers slowly (sbom.py, release.py)."""
+Asked once for all, as dpkg answers slowly (sbom.py, rebuild.py)."""
 import os
-import shutil
 import subprocess
 import sys
 
@@ -37,21 +36,3 @@ def versions(packages):
     fields = subprocess.run(["dpkg-query", "-W", "-f", "${Version}\t${Architecture}\n"] + packages,
                             capture_output=True, text=True, check=True)
     return dict(zip(packages, (tuple(line.split("\t")) for line in fields.stdout.splitlines())))
-
-
-NO_PACKAGE = " (of no Debian package)"
-
-
-def tools(programs):
-    """{program's file name: "package version"} for the programs given by
-    path: the tools that made a release; a program of no package by its path."""
-    found = {os.path.basename(p): shutil.which(p) or p for p in programs}
-    owners = packages_of(found.values(), required=False)
-    known = versions(package for package in owners.values() if package)
-    return {name: "%s %s" % (owners[path], known[owners[path]][0]) if owners[path]
-            else path + NO_PACKAGE for name, path in found.items()}
-
-
-def tool_packages(made_with):
-    """{package: version} of the tools that tools() names, each package once."""
-    return dict(tool.split(" ", 1) for tool in made_with.values() if not tool.endswith(NO_PACKAGE))

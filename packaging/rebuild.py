@@ -29,7 +29,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
-from dpkg import tool_packages, versions  # noqa: E402
+from dpkg import versions  # noqa: E402
 from release import Refused, sha256, verify  # noqa: E402
 
 
@@ -101,7 +101,12 @@ def checkout(commit, source):
 
 def rebuild(published, sums, record, roots, work, vouching):
     """The record's commit built again, which must give the same files."""
-    packages = tool_packages(record["tools"])
+    packages = {}  # the tools' packages, as the bills name them
+    for name in listed(sums):
+        if name.endswith(".cdx.json"):
+            with open(os.path.join(published, name)) as text:
+                packages.update((tool["name"], tool["version"]) for tool in
+                                json.load(text)["metadata"]["tools"]["components"])
     try:
         here = versions(packages)
     except subprocess.CalledProcessError:

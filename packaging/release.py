@@ -25,7 +25,6 @@ import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from dpkg import tools  # noqa: E402
 from sbom import sha256, write_bill  # noqa: E402
 
 # The tools that make each kind of package beyond the build's own, and what
@@ -58,6 +57,19 @@ def inputs_of(build):
     for key in ["build_tools", "own", "generators"]:
         inputs[key] = inputs[key].split(";")
     return inputs
+
+
+def fill(text, inputs):
+    """A text of settings.json with its @NAME@ filled in, as configuring fills README.txt's."""
+    known = dict(inputs["settings"], SALES_TALLY_CONTACT_ADDRESS=inputs["address"],
+                 PROJECT_VERSION=inputs["version"])
+    return re.sub(r"@(\w+)@", lambda name: known[name.group(1)], text)
+
+
+def shown(inputs, where):
+    """The properties the settings given show in the .msi ("msi") or the bills ("bill")."""
+    return {name: fill(text, inputs) for entry in declared() if inputs["settings"][entry["name"]]
+            for name, text in entry.get(where, {}).items()}
 
 
 def subject(certificate):
@@ -303,8 +315,7 @@ def release(inputs, config, work):
         made_with[package] = inputs["build_tools"] + PACKAGE_TOOLS.get(extension, []) + (
             SIGNING_TOOLS.get(extension, []) if is_signed else [])
     record = {key: inputs[key] for key in ["commit", "version", "epoch", "epoch_from", "preset"]}
-    record.update(signed="yes" if is_signed else "no", settings={}, file_texts={},
-                  tools=tools(sorted({t for used in made_with.values() for t in used})))
+    record.update(signed="yes" if is_signed else "no", settings={}, file_texts={})
     for entry in declared():
         value = inputs["settings"][entry["name"]]
         if entry.get("type") == "FILEPATH":  # where it lies does not reach the packages
@@ -318,7 +329,7 @@ def release(inputs, config, work):
         written.write("\n")
     for package in packages:
         bill = package + ".cdx.json"
-        write_bill(bill, package, made_with[package], inputs, record, stage)
+        write_bill(bill, package, made_with[package], inputs, stage)
         made += [package, bill]
     sums = os.path.join(work, name + ".SHA256SUMS")
     with open(sums, "w") as written:
@@ -345,6 +356,7 @@ def main():
     for given in options.set:
         key, _, value = given.partition("=")
         (inputs["settings"] if key in inputs["settings"] else inputs)[key] = value
+    inputs.update(msi=shown(inputs, "msi"), bill=shown(inputs, "bill"))
     if not inputs["epoch"]:
         sys.exit("release.py: the packages take their time from the last commit or "
                  "SOURCE_DATE_EPOCH: build from a git checkout, or set it, and configure again")

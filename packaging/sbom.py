@@ -9,11 +9,12 @@ import hashlib
 import json
 import os
 import re
+import shutil
 import subprocess
 import urllib.parse
 import uuid
 
-from dpkg import packages_of, tool_packages, versions
+from dpkg import packages_of, versions
 from linked import library_of, linked_files
 
 DEBIAN = {"name": "Debian", "url": ["https://www.debian.org"]}
@@ -36,12 +37,13 @@ def debian_purl(package, version, arch=None):
         version, safe=""), "arch=%s&" % arch if arch else "", distro())
 
 
-def tools(made_with, record):
-    """The tools that made this package, by their Debian packages, each once."""
-    named = {os.path.basename(tool): record["tools"][os.path.basename(tool)] for tool in made_with}
+def tools(made_with):
+    """The tools that made this package, by their Debian packages, each once;
+    a tool of no package, installed by hand, is not known."""
+    held = packages_of([shutil.which(tool) or tool for tool in made_with], required=False)
+    known = versions(package for package in held.values() if package)
     return [{"type": "application", "name": package, "version": version, "supplier": DEBIAN,
-             "purl": debian_purl(package, version)}
-            for package, version in sorted(tool_packages(named).items())]
+             "purl": debian_purl(package, version)} for package, (version, _) in sorted(known.items())]
 
 
 def libraries(link_map):
@@ -86,7 +88,7 @@ def libraries(link_map):
     return components
 
 
-def write_bill(out, package, made_with, inputs, record, stage):
+def write_bill(out, package, made_with, inputs, stage):
     version, settings = inputs["version"], inputs["settings"]
     name = os.path.basename(package)
     program = next(os.path.join(folder, f) for folder, _, files in os.walk(stage)
@@ -124,7 +126,7 @@ def write_bill(out, package, made_with, inputs, record, stage):
             "lifecycles": [{"phase": "build"}],
             "authors": [{"name": maker["name"]}],
             "supplier": maker,
-            "tools": {"components": tools(made_with, record)},
+            "tools": {"components": tools(made_with)},
             "component": subject,
         },
         "components": [{

@@ -85,25 +85,15 @@ class Release:
     def __init__(self, build, scratch, wine):
         self.build, self.scratch, self.wine = build, scratch, wine
 
-    def cache(self, name, missing=None):
-        """A setting of the build, as its cache holds it; missing, if given,
-        when it holds none."""
-        with open(os.path.join(self.build, "CMakeCache.txt")) as entries:
-            for line in entries:
-                if line.startswith(name + ":"):
-                    return line.rstrip("\n").split("=", 1)[1]
-        expect(missing is not None, "%s is not in the build's cache" % name)
-        return missing
-
     def license(self):
         """The license the packages must carry, its name and its text (LF):
         the build's, or the statement that none is granted."""
-        name = self.cache("SALES_TALLY_LICENSE", missing="")
-        path = self.cache("SALES_TALLY_LICENSE_FILE", missing="") or os.path.join(
-            ROOT, "packaging", "no-license.txt")
+        settings = self.inputs()["settings"]
+        path = settings["SALES_TALLY_LICENSE_FILE"] or os.path.join(ROOT, "packaging",
+                                                                    "no-license.txt")
         with open(path, "rb") as text:
             body = text.read().decode().replace("\r\n", "\n").rstrip("\n") + "\n"
-        return name or "LicenseRef-no-license-granted", body
+        return settings["SALES_TALLY_LICENSE"] or "LicenseRef-no-license-granted", body
 
     def inputs(self):
         return inputs_of(self.build)

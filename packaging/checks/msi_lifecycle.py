@@ -19,6 +19,7 @@ import zipfile
 
 from common import (CASE_IN, Wine, expect, expect_session, install_folder, main,
                     run, same_bytes, session)
+from release import shown as settings_show
 
 
 def check(release):
@@ -98,54 +99,28 @@ def exe_version(exe):
 MSIEXEC_CODES = [0, 1603, 1605, 1618, 1633, 1638, 1641, 3010]
 
 
-def msiexec_ok(wine, what, *args, status=0, start=()):
+def msiexec_ok(wine, what, *args, status=0):
     """Runs msiexec, which must give this status (Wine keeps its low byte),
-    else the step named fails with what msiexec's log says. A step that
-    fails is tried once more, with the first try's log printed: Wine's
-    msiexec once failed an upgrade in CI, on a busy machine, and in none of
-    26 runs since. The second try starts where the first did: every version
-    removed, then each step of start taken (msiexec's arguments, or a
-    function), so a fault of the package fails both tries."""
-    for attempt in ["", " again"]:
-        if attempt:
-            print("%s: trying once more, from the same start" % what, flush=True)
-            back_to(wine, start)
-        log_file = os.path.join(wine.drive_c, "msiexec.log")
-        if os.path.exists(log_file):
-            os.remove(log_file)
-        got = wine.status(["msiexec"] + list(args) + ["/l*v", "C:\\msiexec.log"])[0]
-        if got == status:
-            return
-        try:
-            with open(log_file, errors="replace") as log:
-                lines = log.read().splitlines()
-        except OSError:
-            lines = []
-        # Where it stopped: the last action started, and what failed.
-        said = [line for line in lines if re.search(
-            r"^Action ended.*Return value [^1]|[Ee]rror|[Ff]ail", line)]
-        said += [line for line in lines if line.startswith("Action start")][-1:]
-        # Named as msiexec gives it, README.txt's code, not as Wine's low byte.
-        code = next((c for c in MSIEXEC_CODES if c % 256 == got), got)
-        report = "%s (msiexec %s gave %d%s); its log says:\n%s" % (
-            what, " ".join(args), code, attempt, "\n".join(said[-12:]) or "(nothing)")
-        if not attempt:
-            print(report, flush=True)
-            time.sleep(2)
-    expect(False, report)
-
-
-def back_to(wine, start):
-    """Every version of the program removed, then each step of start taken."""
-    for key in entries(wine):
-        wine.status(["msiexec", "/x", key.rsplit("\\", 1)[-1], "/qn", "/norestart"])
-    expect(not entries(wine), "could not remove %s to try again" % entries(wine))
-    for step in start:
-        if callable(step):
-            step()
-            continue
-        status = wine.status(["msiexec"] + step)[0]
-        expect(status == 0, "msiexec %s gave status %d, to try again" % (" ".join(step), status))
+    else the step named fails with what msiexec's log says."""
+    log_file = os.path.join(wine.drive_c, "msiexec.log")
+    if os.path.exists(log_file):
+        os.remove(log_file)
+    got = wine.status(["msiexec"] + list(args) + ["/l*v", "C:\\msiexec.log"])[0]
+    if got == status:
+        return
+    try:
+        with open(log_file, errors="replace") as log:
+            lines = log.read().splitlines()
+    except OSError:
+        lines = []
+    # Where it stopped: the last action started, and what failed.
+    said = [line for line in lines if re.search(
+        r"^Action ended.*Return value [^1]|[Ee]rror|[Ff]ail", line)]
+    said += [line for line in lines if line.startswith("Action start")][-1:]
+    # Named as msiexec gives it, README.txt's code, not as Wine's low byte.
+    code = next((c for c in MSIEXEC_CODES if c % 256 == got), got)
+    expect(False, "%s (msiexec %s gave %d); its log says:\n%s" % (
+        what, " ".join(args), code, "\n".join(said[-12:]) or "(nothing)"))
 
 
 def shortcut(wine, name):
@@ -200,8 +175,9 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     # Programs and Features' support fields: those the settings give, and no
     # other (settings.json).
     shown = dict(re.findall(r"^(ARP(?:CONTACT|HELP\w*|URL\w*))\t(.*?)\r?$", properties, re.M))
-    expect(shown == release.inputs()["msi"], "the .msi's support fields are %s, not the settings' %s"
-           % (shown, release.inputs()["msi"]))
+    wanted = settings_show(release.inputs(), "msi")
+    expect(shown == wanted, "the .msi's support fields are %s, not the settings' %s"
+           % (shown, wanted))
     # The program's shortcut starts it in its folder, with the icon; the
     # guide's opens README.txt. Windows keeps some of these in UTF-16.
     for name, texts in [("Sales tally", ["sales_tally.exe", "\0", "sales_tally.ico"]),
@@ -220,25 +196,22 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     expect(commands and all(c.startswith("start /wait msiexec ") for c in commands),
            "README.txt gives msiexec commands without start /wait: %s" % commands)
     os.remove(os.path.join(folder, "sales_tally.exe"))
-    older, newer = ["/i", msi, "/qn"], ["/i", newer_msi, "/qn"]
-    msiexec_ok(wine, "the repair failed", "/i", msi, *repair.group(1).split(), "/qn",
-               start=[older, lambda: os.remove(os.path.join(folder, "sales_tally.exe"))])
+    msiexec_ok(wine, "the repair failed", "/i", msi, *repair.group(1).split(), "/qn")
     expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")),
            "README.txt's repair did not put the exe back")
 
-    msiexec_ok(wine, "the upgrade failed", *newer, start=[older])
+    msiexec_ok(wine, "the upgrade failed", "/i", newer_msi, "/qn")
     expect([v for v, _ in entries(wine).values()] == [newer_version],
            "after the upgrade: %s" % entries(wine))
     for name in ["Sales tally", "Sales tally guide"]:
         shortcut(wine, name)
     # Refused: 1603, a fatal error, of which the exit status keeps the low byte.
-    msiexec_ok(wine, "the downgrade was not refused", *older, status=1603 % 256, start=[newer])
+    msiexec_ok(wine, "the downgrade was not refused", "/i", msi, "/qn", status=1603 % 256)
     expect([v for v, _ in entries(wine).values()] == [newer_version],
            "after the downgrade: %s" % entries(wine))
     newer_code = re.search(r"ProductCode\t(\S+)",
                            run(["msiinfo", "export", newer_msi, "Property"]).decode()).group(1)
-    msiexec_ok(wine, "the removal by product code failed", "/x", newer_code, "/qn", "/norestart",
-               start=[newer])
+    msiexec_ok(wine, "the removal by product code failed", "/x", newer_code, "/qn", "/norestart")
     expect(not os.path.exists(folder), "the program's folder is left after removal")
     expect(not glob.glob(os.path.join(wine.drive_c, "**", "Sales tally*.lnk"), recursive=True),
            "a shortcut is left after removal")
@@ -288,17 +261,14 @@ def installed_elsewhere(wine, msi, newer_msi):
     chosen = "C:\\Apps\\Tally\\"
     folder = wine.unix_path(chosen)
     default = wine.unix_path(install_folder())
-    older = ["/i", msi, "/qn", "INSTALLDIR=" + chosen]
-    msiexec_ok(wine, "the install into %s failed" % chosen, *older)
+    msiexec_ok(wine, "the install into %s failed" % chosen, "/i", msi, "/qn", "INSTALLDIR=" + chosen)
     expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")), "not installed into " + chosen)
-    msiexec_ok(wine, "the upgrade of the install in %s failed" % chosen, "/i", newer_msi, "/qn",
-               start=[older])
+    msiexec_ok(wine, "the upgrade of the install in %s failed" % chosen, "/i", newer_msi, "/qn")
     expect(os.path.isfile(os.path.join(folder, "sales_tally.exe")) and not os.path.exists(default),
            "the upgrade did not stay in %s" % chosen)
     expect([location for _, location in entries(wine).values()] == [chosen],
            "Programs and Features gives the location as %s" % entries(wine))
-    msiexec_ok(wine, "the removal failed", "/x", newer_msi, "/qn",
-               start=[older, ["/i", newer_msi, "/qn"]])
+    msiexec_ok(wine, "the removal failed", "/x", newer_msi, "/qn")
     expect(not os.path.exists(folder), "%s is left after removal" % chosen)
 
 

@@ -36,7 +36,6 @@ def check(release):
         print("the work tree has uncommitted changes, which a clone of HEAD lacks; "
               "skipped:\n" + changes)
         sys.exit(SKIPPED)
-    expect(release.cache("CMAKE_HOME_DIRECTORY") == ROOT, "the build is not of this source tree")
     expect(release.inputs()["epoch"] == git("log", "-1", "--format=%ct").strip(),
            "the build was configured before the last commit: configure it again")
     with open(release.the_one(".release.json")) as text:
@@ -95,7 +94,7 @@ def carries_every_setting(release):
     with open(release.the_one(".release.json")) as text:
         record = json.load(text)
     for entry in declared():
-        name, value = entry["name"], release.cache(entry["name"])
+        name, value = entry["name"], release.inputs()["settings"][entry["name"]]
         if entry.get("type") == "FILEPATH":
             carried = record.get("file_texts", {}).get(name)
             with open(value or os.devnull, "rb") as text:

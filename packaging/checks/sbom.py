@@ -14,6 +14,7 @@ import subprocess
 
 from common import expect, main, run
 from linked import linked_files
+from release import shown as settings_show
 
 VALIDATE = """
 const cdx = require('@cyclonedx/cyclonedx-library');
@@ -51,7 +52,7 @@ def check(release):
         serials.append(expect_minimum_elements(release, package, sbom, bom))
         subject = bom["metadata"]["component"]
         shown = {p["name"]: p["value"] for p in subject.get("properties", [])}
-        for name, value in inputs["bill"].items():
+        for name, value in settings_show(inputs, "bill").items():
             expect(shown.get(name) == value, "%s does not carry %s %r" % (sbom, name, value))
         listed, held = [], set()
         for component in bom["components"][1:]:

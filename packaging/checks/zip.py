@@ -8,7 +8,7 @@ import re
 
 from common import Wine, expect, expect_session, main, run, session, unpack_zip
 from linked import required_notices
-from release import declared
+from release import declared, fill
 
 
 def check(release):
@@ -25,8 +25,7 @@ def check(release):
            "the exe's manifest does not run it as the invoker")
     version = run(["wrestool", "-x", "--raw", "--type=16", exe]).decode("utf-16-le", "replace")
     for name, value in [("ProductName", "Sales tally"), ("OriginalFilename", "sales_tally.exe"),
-                        ("CompanyName", release.cache("SALES_TALLY_MAINTAINER").split(" <")[0]
-                         or "sales_tally")]:
+                        ("CompanyName", release.inputs()["publisher"])]:
         expect(re.search(name + "\0+" + re.escape(value) + "\0", version),
                "the exe's version resource has no %s %r" % (name, value))
     icon = os.path.join(release.scratch, "exe.ico")
@@ -51,12 +50,10 @@ def check(release):
     # Each setting's sentence whole, as settings.json gives it, and nothing
     # left of one: no variable unfilled.
     inputs = release.inputs()
-    filled = dict(inputs["settings"], SALES_TALLY_CONTACT_ADDRESS=inputs["address"],
-                  PROJECT_VERSION=inputs["version"])
     for entry in declared():
         text = entry.get("given" if inputs["settings"][entry["name"]] else "none")
         if "section" in entry and text:
-            text = re.sub(r"@(\w+)@", lambda name: filled[name.group(1)], text)
+            text = fill(text, inputs)
             expect(text in readme_txt, "README.txt does not say what settings.json gives %s:\n%s"
                    % (entry["name"], text))
     expect(not re.search(r"@[A-Z_]+@", readme_txt), "README.txt has a variable unfilled")
