@@ -1,7 +1,8 @@
 """release.reproducible: the record carries every release setting as the
-build has it; packaging/rebuild.py, as anyone runs it, rebuilds the record's
-commit in another folder, time zone (Asia/Tokyo) and umask (027) into the
-same checksum file, and names who vouches. It refuses, its reason first: a
+build has it; reprotest builds the unsigned release of HEAD twice, varying
+what the machine lets it vary, into the same files; packaging/rebuild.py, as
+anyone runs it, rebuilds the record's commit in another folder into the same
+checksum file, and names who vouches. It refuses, its reason first: a
 byte of a package changed; a digest of the checksum file changed; the
 record naming the parent commit; signed, a changed package signed again by
 another key, no key given, and its signature removed. Skipped (77) on a tree
@@ -15,7 +16,7 @@ import shutil
 import subprocess
 import sys
 
-from common import ROOT, SKIPPED, expect, main, run
+from common import ROOT, SIGNING, SKIPPED, expect, main, run
 from release import declared
 from signed import minisign_keys
 
@@ -38,6 +39,7 @@ def check(release):
         sys.exit(SKIPPED)
     expect(release.inputs()["epoch"] == git("log", "-1", "--format=%ct").strip(),
            "the build was configured before the last commit: configure it again")
+    varied(release)
     with open(release.the_one(".release.json")) as text:
         record = json.load(text)
     signed = record["signed"] == "yes"
@@ -52,8 +54,7 @@ def check(release):
     def rebuild(published, trust=key):
         done = subprocess.run([sys.executable, REBUILD, published, "--work", work] + (
             ["--trust", trust] if trust and signed else []) + (["--roots", roots] if roots else []),
-            env=dict(os.environ, TZ="Asia/Tokyo"), stdout=subprocess.PIPE,
-            stderr=subprocess.STDOUT, umask=0o027)
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         return done.returncode, done.stdout.decode(errors="replace")
 
     status, said = rebuild(release.build)
@@ -86,6 +87,28 @@ def check(release):
         expect(status != 0 and reason in refusal, "rebuild.py gives %s status %d and %r first, "
                "not %r:\n%s" % (name, status, refusal, reason, said[-2000:]))
         print("%s: refused, %s" % (name, refusal))
+
+
+def varied(release):
+    """Built twice by reprotest from a clone of HEAD, unsigned and with the
+    default settings, the second time in another folder, time, time zone,
+    umask, locale, home, PATH, kernel and number of CPUs. Not varied: the
+    user (it needs a second account), the host name (a namespace) and the
+    order of files in a folder (disorderfs, a FUSE mount)."""
+    source = os.path.join(release.scratch, "varied")
+    run(["git", "clone", "-q", ROOT, source])
+    preset, own = release.inputs()["preset"], release.inputs()["own"]
+    env = {n: v for n, v in os.environ.items()
+           if not n.startswith(SIGNING) and n != "SOURCE_DATE_EPOCH"}
+    done = subprocess.run([
+        "reprotest", "--vary=-user_group,-domain_host,-fileordering", "--store-dir",
+        os.path.join(release.scratch, "varied-out"), "cmake --preset %s -B b -DBUILD_TESTING=OFF "
+        "&& cmake --build b && cmake --build b --target packages" % preset,
+        " ".join("b/" + pattern for pattern in own)], cwd=source, env=env,
+        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    expect(done.returncode == 0, "the release differs when built again in another environment "
+           "(reprotest; diffoscope's report in %s):\n%s"
+           % (release.scratch, done.stdout.decode(errors="replace")[-4000:]))
 
 
 def carries_every_setting(release):
