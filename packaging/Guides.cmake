@@ -63,14 +63,9 @@ list(JOIN readme_rows "\r\n" SALES_TALLY_PRICE_ROWS)
 configure_file("${packaging}/README.txt.in" "${PROJECT_BINARY_DIR}/README.txt" @ONLY
                NEWLINE_STYLE CRLF)
 
-# The manual page is dated by the last commit, as the packages are: CMake's
-# time is SOURCE_DATE_EPOCH's when it is set.
-if(NOT DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT epoch STREQUAL "")
-  set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
-  string(TIMESTAMP SALES_TALLY_DATE "%Y-%m-%d" UTC)
-  unset(ENV{SOURCE_DATE_EPOCH})
-else()
-  string(TIMESTAMP SALES_TALLY_DATE "%Y-%m-%d" UTC)
-endif()
+# The manual page is dated by the epoch, as the packages are: CMake's time is
+# SOURCE_DATE_EPOCH's when it is set, and now's when it is empty.
+set(ENV{SOURCE_DATE_EPOCH} "${epoch}")
+string(TIMESTAMP SALES_TALLY_DATE "%Y-%m-%d" UTC)
 list(JOIN man_rows "\n" SALES_TALLY_PRICE_ROWS)
 configure_file("${packaging}/sales_tally.1.in" "${PROJECT_BINARY_DIR}/sales_tally.1" @ONLY)
