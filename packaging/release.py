@@ -94,10 +94,7 @@ def signed(inputs):
     settings.json says a signed release needs, and one whose README.txt names
     a signer other than the certificate's, or one when there is none."""
     windows = inputs["preset"] == "release-windows"
-    if setting("SALES_TALLY_SIGNATURES_FROM"):
-        if setting("SALES_TALLY_SIGN_CERT") or setting("SALES_TALLY_MINISIGN_KEY"):
-            raise Refused("SALES_TALLY_SIGNATURES_FROM attaches published signatures: give it "
-                          "without a certificate or key")
+    if setting("SALES_TALLY_SIGNATURES_FROM"):  # a rebuild, which signs nothing itself
         return True
     certificate = setting("SALES_TALLY_SIGN_CERT")
     signer = subject(certificate) if certificate and windows else ""
