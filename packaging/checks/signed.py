@@ -22,32 +22,26 @@ SUBJECT = "/O=Corner Shop/CN=Corner Shop IT"
 
 def authority(folder, password):
     """A root, an intermediate it issued and a code-signing certificate that
-    issued, its key with the password: returns the root, the certificate
+    issued, its key under the password, each valid from long ago (the
+    throwaway signing's time is the epoch): returns the root, the certificate
     followed by the intermediate (what signing is given), and the key."""
-    def issue(name, subject, issuer, extensions, days):
-        key, cert = os.path.join(folder, name + ".key"), os.path.join(folder, name + ".pem")
-        ext = os.path.join(folder, name + ".ext")
-        with open(ext, "w") as text:
-            text.write(extensions)
-        secret = ["-passout", "pass:" + password] if issuer and "CA:FALSE" in extensions else [
-            "-nodes"]
-        run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-subj", subject, "-keyout", key,
-             "-out", key + ".csr"] + secret)
-        signer = ["-CA", issuer + ".pem", "-CAkey", issuer + ".key", "-CAcreateserial"] if issuer \
-            else ["-key", key]
-        # Valid from long ago: the throwaway signing's time is the epoch.
-        run(["faketime", "2000-01-01", "openssl", "x509", "-req", "-in", key + ".csr", "-days",
-             str(days), "-extfile", ext, "-out", cert] + signer)
-        return cert, key
+    def issue(name, subject, issuer, extensions, secret=("-nodes",)):
+        """NAME.pem and NAME.key in folder, issued by issuer's (None: itself)."""
+        stem = os.path.join(folder, name)
+        run(["faketime", "2000-01-01", "openssl", "req", "-x509", "-newkey", "rsa:2048", "-days",
+             "36500", "-subj", subject, "-keyout", stem + ".key", "-out", stem + ".pem"]
+            + list(secret) + (["-CA", issuer + ".pem", "-CAkey", issuer + ".key"] if issuer else [])
+            + [option for extension in extensions for option in ["-addext", extension]])
+        return stem
 
-    authority_ext = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign\n"
-    root, _ = issue("root", "/CN=Corner Shop root", None, authority_ext, 36500)
-    middle, _ = issue("intermediate", "/CN=Corner Shop code signing", os.path.join(folder, "root"),
-                      authority_ext, 36500)
-    cert, key = issue("signer", SUBJECT, os.path.join(folder, "intermediate"),
-                      "basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
-                      "extendedKeyUsage=codeSigning\n", 36500)
-    return root, bundle(os.path.join(folder, "chain.pem"), cert, middle), key
+    ca = ["basicConstraints=critical,CA:TRUE", "keyUsage=critical,keyCertSign"]
+    root = issue("root", "/CN=Corner Shop root", None, ca)
+    middle = issue("intermediate", "/CN=Corner Shop code signing", root, ca)
+    signer = issue("signer", SUBJECT, middle, ["basicConstraints=CA:FALSE",
+                   "keyUsage=critical,digitalSignature", "extendedKeyUsage=codeSigning"],
+                   secret=["-passout", "pass:" + password])
+    return (root + ".pem", bundle(os.path.join(folder, "chain.pem"), signer + ".pem",
+                                  middle + ".pem"), signer + ".key")
 
 
 def bundle(out, *certificates):
