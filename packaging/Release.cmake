@@ -63,8 +63,10 @@ if(Git_FOUND)
     set(epoch "${CMAKE_MATCH_2}")
   endif()
 endif()
+set(epoch_from commit)
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch "$ENV{SOURCE_DATE_EPOCH}")
+  set(epoch_from SOURCE_DATE_EPOCH)
 endif()
 
 # A text as a JSON string, for what release.py is given.
@@ -109,7 +111,7 @@ foreach(at RANGE ${last})
   string(JSON inputs SET "${inputs}" settings ${name} "${value}")
 endforeach()
 foreach(pair IN ITEMS "version;${PROJECT_VERSION}" "commit;${commit}" "epoch;${epoch}"
-        "preset;${release_preset}" "name;${CPACK_PACKAGE_FILE_NAME}"
+        "epoch_from;${epoch_from}" "preset;${release_preset}" "name;${CPACK_PACKAGE_FILE_NAME}"
         "link_map;${link_map}" "publisher;${SALES_TALLY_PUBLISHER}"
         "address;${SALES_TALLY_CONTACT_ADDRESS}" "product_code;${SALES_TALLY_PRODUCT_CODE}"
         "upgrade_code;${SALES_TALLY_UPGRADE_CODE}" "msi_arch;${SALES_TALLY_MSI_ARCH}"

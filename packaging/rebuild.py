@@ -123,8 +123,9 @@ def rebuild(published, sums, record, roots, work, vouching):
         "source", "build-" + record["preset"], "packages"])
     checkout(record["commit"], source)
     env = {n: v for n, v in os.environ.items()
-           if not n.startswith(("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN"))}
-    env["SOURCE_DATE_EPOCH"] = record["epoch"]  # the commit's time, or the one it was given
+           if not n.startswith(("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")) and n != "SOURCE_DATE_EPOCH"}
+    if record["epoch_from"] == "SOURCE_DATE_EPOCH":
+        env["SOURCE_DATE_EPOCH"] = record["epoch"]
     settings = dict(record["settings"])
     for name, text in record["file_texts"].items():
         settings[name] = os.path.join(work, name) if text else ""

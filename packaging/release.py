@@ -311,7 +311,7 @@ def release(inputs, config, work):
         extension = re.search(r"(\.tar\.gz|\.[a-z]+)$", package).group(1)
         made_with[package] = inputs["build_tools"] + PACKAGE_TOOLS.get(extension, []) + (
             SIGNING_TOOLS.get(extension, []) if is_signed else [])
-    record = {key: inputs[key] for key in ["commit", "version", "epoch", "preset"]}
+    record = {key: inputs[key] for key in ["commit", "version", "epoch", "epoch_from", "preset"]}
     record.update(signed="yes" if is_signed else "no", settings={}, file_texts={})
     for entry in declared():
         value = inputs["settings"][entry["name"]]
