@@ -4,7 +4,7 @@ what the machine lets it vary, into the same files; packaging/rebuild.py, as
 anyone runs it, rebuilds the record's commit in another folder into the same
 checksum file, and names who vouches. It refuses, its reason first: a
 byte of a package changed; a digest of the checksum file changed; the
-record naming the parent commit; signed, a changed package signed again by
+record naming an earlier commit; signed, a changed package signed again by
 another key, no key given, and its signature removed. Skipped (77) on a tree
 with uncommitted changes; a signed build needs SALES_TALLY_MINISIGN_PUBLIC_KEY
 and SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has
@@ -65,11 +65,14 @@ def check(release):
            "rebuild.py does not say who vouches:\n" + vouched)
     print(vouched)
 
-    parent = git("rev-list", "--max-count=1", "--skip=1", record["commit"]).strip()
+    # An earlier commit of another time: one of the same second, whose tree
+    # packs the same bytes, would rebuild the same.
+    earlier = next((line.split()[0] for line in git("log", "--format=%H %ct", record["commit"])
+                   .splitlines() if line.split()[1] != record["epoch"]), "")
     changed = "changed after it was signed"
     cases = [("a-byte-of-a-package", flip_a_byte, "not what"),
              ("a-digest-changed", change_a_digest, changed if signed else "not what"),
-             ("another-commit", lambda files: name_commit(files, parent),
+             ("another-commit", lambda files: name_commit(files, earlier),
               changed if signed else "do not give the published packages")]
     if signed:
         cases += [("signed-by-another-key", signed_again, "not signed by the key you pinned"),
@@ -77,8 +80,8 @@ def check(release):
                   ("signature-removed", lambda files: os.remove(
                       listed(files, ".SHA256SUMS") + ".minisig"), "is not signed, and you pinned")]
     for name, alter, reason in cases:
-        if name == "another-commit" and not parent:
-            print("HEAD has no parent: no other commit to name")
+        if name == "another-commit" and not earlier:
+            print("HEAD has no earlier commit of another time to name")
             continue
         copy = published_copy(release, name)
         alter(copy)
