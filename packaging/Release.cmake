@@ -24,15 +24,12 @@ foreach(at RANGE ${last})
 endforeach()
 
 # Who signs the Windows files: the subject of the certificate given to sign
-# with, which every signing is then held to (release.py).
-set(certificate "")
-if(DEFINED ENV{SALES_TALLY_SIGN_CERT})
-  set(certificate "$ENV{SALES_TALLY_SIGN_CERT}")
-endif()
-# release.py needs Python; building the program alone does not.
+# with, which every signing is then held to (release.py). release.py needs
+# Python; building the program alone does not.
 find_package(Python3 COMPONENTS Interpreter)
-if(NOT certificate STREQUAL "")
-  execute_process(COMMAND "${Python3_EXECUTABLE}" "${packaging}/release.py" --subject "${certificate}"
+if(NOT "$ENV{SALES_TALLY_SIGN_CERT}" STREQUAL "")
+  execute_process(COMMAND "${Python3_EXECUTABLE}" "${packaging}/release.py" --subject
+                          "$ENV{SALES_TALLY_SIGN_CERT}"
                   OUTPUT_VARIABLE subject OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   set(SALES_TALLY_SIGNER "${subject}" CACHE STRING "" FORCE)
 endif()
