@@ -8,6 +8,7 @@ import datetime
 import hashlib
 import json
 import os
+import platform
 import re
 import shutil
 import subprocess
@@ -27,9 +28,8 @@ def sha256(path):
 
 
 def distro():
-    with open("/etc/os-release") as release:
-        fields = dict(line.rstrip("\n").split("=", 1) for line in release if "=" in line)
-    return "%s-%s" % (fields.get("ID", "debian"), fields.get("VERSION_ID", "").strip('"'))
+    fields = platform.freedesktop_os_release()
+    return "%s-%s" % (fields.get("ID", "debian"), fields.get("VERSION_ID", ""))
 
 
 def debian_purl(package, version, arch=None):

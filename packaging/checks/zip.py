@@ -24,8 +24,10 @@ def check(release):
     expect(b'level="asInvoker"' in run(["wrestool", "-x", "--raw", "--type=24", exe]),
            "the exe's manifest does not run it as the invoker")
     version = run(["wrestool", "-x", "--raw", "--type=16", exe]).decode("utf-16-le", "replace")
+    inputs = release.inputs()
     for name, value in [("ProductName", "Sales tally"), ("OriginalFilename", "sales_tally.exe"),
-                        ("CompanyName", release.inputs()["publisher"])]:
+                        ("CompanyName", inputs["publisher"]),
+                        ("LegalCopyright", "Copyright " + inputs["settings"]["SALES_TALLY_COPYRIGHT"])]:
         expect(re.search(name + "\0+" + re.escape(value) + "\0", version),
                "the exe's version resource has no %s %r" % (name, value))
     icon = os.path.join(release.scratch, "exe.ico")
@@ -49,7 +51,6 @@ def check(release):
         readme_txt = readme.read().decode().replace("\r\n", "\n")
     # Each setting's sentence whole, as settings.json gives it, and nothing
     # left of one: no variable unfilled.
-    inputs = release.inputs()
     for entry in declared():
         text = entry.get("given" if inputs["settings"][entry["name"]] else "none")
         if "section" in entry and text:
