@@ -25,26 +25,17 @@ if(WIN32)
 else()
   # Debian's format: each line of the text indented, an empty one as " .".
   string(REGEX REPLACE "\n$" "" debian_text "${license_text}")
-  string(REPLACE "\n" "\n " debian_text " ${debian_text}\n")
-  string(REGEX REPLACE " $" "" debian_text "${debian_text}")
+  string(REPLACE "\n" "\n " debian_text " ${debian_text}")
   # Twice, for empty lines in a row.
   string(REPLACE "\n \n" "\n .\n" debian_text "${debian_text}")
   string(REPLACE "\n \n" "\n .\n" debian_text "${debian_text}")
   # Only the contact and page the builder gave.
   set(upstream "")
   if(NOT SALES_TALLY_MAINTAINER STREQUAL "")
-    list(APPEND upstream "Upstream-Contact: ${SALES_TALLY_MAINTAINER}\n")
+    string(APPEND upstream "Upstream-Contact: ${SALES_TALLY_MAINTAINER}\n")
   endif()
   if(NOT SALES_TALLY_URL STREQUAL "")
-    list(APPEND upstream "Source: ${SALES_TALLY_URL}\n")
+    string(APPEND upstream "Source: ${SALES_TALLY_URL}\n")
   endif()
-  file(WRITE "${PROJECT_BINARY_DIR}/copyright"
-       "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
-       "Upstream-Name: sales_tally\n"
-       ${upstream}
-       "\n"
-       "Files: *\n"
-       "Copyright: ${SALES_TALLY_COPYRIGHT}\n"
-       "License: ${SALES_TALLY_LICENSE_NAME}\n"
-       "${debian_text}")
+  configure_file("${packaging}/copyright.in" copyright @ONLY)
 endif()

@@ -7,21 +7,15 @@
 include(GNUInstallDirs)
 set(packaging "${CMAKE_CURRENT_LIST_DIR}")
 
-# Each release setting a cache variable, declared once in settings.json.
-file(READ "${packaging}/settings.json" declared)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${packaging}/settings.json")
-string(JSON count LENGTH "${declared}")
-math(EXPR last "${count} - 1")
-foreach(at RANGE ${last})
-  string(JSON name GET "${declared}" ${at} name)
-  string(JSON default GET "${declared}" ${at} default)
-  string(JSON meaning GET "${declared}" ${at} meaning)
-  string(JSON type ERROR_VARIABLE untyped GET "${declared}" ${at} type)
-  if(untyped)
-    set(type STRING)
-  endif()
-  set(${name} "${default}" CACHE ${type} "${meaning}")
-endforeach()
+# A text as a JSON string, for what release.py is given.
+function(sales_tally_json out text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\\\"" text "${text}")
+  string(REPLACE "\n" "\\n" text "${text}")
+  string(REPLACE "\r" "\\r" text "${text}")
+  string(REPLACE "\t" "\\t" text "${text}")
+  set(${out} "\"${text}\"" PARENT_SCOPE)
+endfunction()
 
 # Who signs the Windows files: the subject of the certificate given to sign
 # with, which every signing is then held to (release.py). release.py needs
@@ -36,6 +30,26 @@ if(NOT certificate STREQUAL "")
                   OUTPUT_VARIABLE subject OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
   set(SALES_TALLY_SIGNER "${subject}" CACHE STRING "" FORCE)
 endif()
+
+# Each release setting a cache variable, declared once in settings.json, and
+# given to release.py as it is.
+file(READ "${packaging}/settings.json" declared)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${packaging}/settings.json")
+string(JSON count LENGTH "${declared}")
+math(EXPR last "${count} - 1")
+set(inputs "{\"settings\": {}}")
+foreach(at RANGE ${last})
+  string(JSON name GET "${declared}" ${at} name)
+  string(JSON default GET "${declared}" ${at} default)
+  string(JSON meaning GET "${declared}" ${at} meaning)
+  string(JSON type ERROR_VARIABLE untyped GET "${declared}" ${at} type)
+  if(untyped)
+    set(type STRING)
+  endif()
+  set(${name} "${default}" CACHE ${type} "${meaning}")
+  sales_tally_json(value "${${name}}")
+  string(JSON inputs SET "${inputs}" settings ${name} "${value}")
+endforeach()
 
 # The maintainer's name and address, each shown on its own; a build without
 # one names the project as its publisher.
@@ -53,31 +67,17 @@ set(SALES_TALLY_PRODUCT_NAME "Sales tally")
 # SOURCE_DATE_EPOCH.
 set(commit "")
 set(epoch "")
-find_package(Git QUIET)
-if(Git_FOUND)
-  execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%H%n%ct
-                  WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE last_commit
-                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-  if(last_commit MATCHES "^([0-9a-f]+)\n([0-9]+)$")
-    set(commit "${CMAKE_MATCH_1}")
-    set(epoch "${CMAKE_MATCH_2}")
-  endif()
+execute_process(COMMAND git log -1 --format=%H%n%ct WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
+                OUTPUT_VARIABLE last_commit OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(last_commit MATCHES "^([0-9a-f]+)\n([0-9]+)$")
+  set(commit "${CMAKE_MATCH_1}")
+  set(epoch "${CMAKE_MATCH_2}")
 endif()
 set(epoch_from commit)
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch "$ENV{SOURCE_DATE_EPOCH}")
   set(epoch_from SOURCE_DATE_EPOCH)
 endif()
-
-# A text as a JSON string, for what release.py is given.
-function(sales_tally_json out text)
-  string(REPLACE "\\" "\\\\" text "${text}")
-  string(REPLACE "\"" "\\\"" text "${text}")
-  string(REPLACE "\n" "\\n" text "${text}")
-  string(REPLACE "\r" "\\r" text "${text}")
-  string(REPLACE "\t" "\\t" text "${text}")
-  set(${out} "\"${text}\"" PARENT_SCOPE)
-endfunction()
 
 include("${packaging}/License.cmake")
 include("${packaging}/Guides.cmake")
@@ -103,13 +103,7 @@ else()
   include("${packaging}/Debian.cmake")
 endif()
 
-# What release.py is given, lists ;-separated.
-set(inputs "{\"settings\": {}}")
-foreach(at RANGE ${last})
-  string(JSON name GET "${declared}" ${at} name)
-  sales_tally_json(value "${${name}}")
-  string(JSON inputs SET "${inputs}" settings ${name} "${value}")
-endforeach()
+# What else release.py is given, lists ;-separated.
 foreach(pair IN ITEMS "version;${PROJECT_VERSION}" "commit;${commit}" "epoch;${epoch}"
         "epoch_from;${epoch_from}" "preset;${release_preset}" "name;${CPACK_PACKAGE_FILE_NAME}"
         "link_map;${link_map}" "publisher;${SALES_TALLY_PUBLISHER}"

@@ -74,9 +74,9 @@ def shown(inputs, where):
 
 def subject(certificate):
     """The first certificate's subject, as Windows shows it."""
-    said = subprocess.run(["openssl", "x509", "-in", certificate, "-noout", "-subject", "-nameopt",
-                           "RFC2253"], capture_output=True, text=True, check=True).stdout.strip()
-    return re.sub(r"(?<!\\),(?=[A-Za-z]+=)", ", ", said.replace("subject=", "", 1))
+    return subprocess.run(["openssl", "x509", "-in", certificate, "-noout", "-subject", "-nameopt",
+                           "RFC2253,sep_comma_plus_space"], capture_output=True, text=True,
+                          check=True).stdout.strip().replace("subject=", "", 1)
 
 
 def run(command, what, **options):
@@ -145,19 +145,18 @@ def osslsigncode(arguments, log):
                   % (status, timeout(), reason.strip(), log))
 
 
-def roots(cafile=None):
+def roots():
     """osslsigncode's options for the roots every signature must chain to:
-    cafile's, else SALES_TALLY_SIGNATURES_CAFILE's; none ("") the system's."""
-    given = setting("SALES_TALLY_SIGNATURES_CAFILE") if cafile is None else cafile
+    SALES_TALLY_SIGNATURES_CAFILE's, else the system's."""
+    given = setting("SALES_TALLY_SIGNATURES_CAFILE")
     return ["-CAfile", given, "-TSA-CAfile", given] if given else []
 
 
-def verify(path, log, cafile=None):
-    """The signature and its timestamp, against the system's roots or the
-    given ones: the chain below the root must be in the signature. Returns
-    what osslsigncode said, which says "Succeeded" even for a timestamp that
-    fails, so its lines are read."""
-    trusted = roots(cafile)
+def verify(path, log):
+    """The signature and its timestamp, against the roots: the chain below
+    the root must be in the signature. osslsigncode says "Succeeded" even
+    for a timestamp that fails, so its lines are read. Says who signed."""
+    trusted = roots()
     said, failure = osslsigncode(["verify", "-in", path] + trusted, log)
     name = os.path.basename(path)
     if len(set(re.findall(r"(?:Current|Calculated) message digest\s*:\s*(\S+)", said))) > 1:
@@ -167,7 +166,12 @@ def verify(path, log, cafile=None):
             raise Refused("%s is not signed by a root %s trusts (no \"%s\") %s" % (
                 name, trusted[1] if trusted else "the system", line,
                 failure or "; all it said:\n" + said[-3000:]))
-    return said
+    signer = re.search(r"Signer's certificate:.*?Subject: (.*?)\n\s*Issuer : (.*?)\n", said, re.S)
+    tsa = re.search(r"Timestamp verified using:.*?Signer #0:\s*Subject: (.*?)\n", said, re.S)
+    root = re.search(r"chain verified using:\s*-*\s*Signer #\d+:\s*Subject: (.*?)\n", said)
+    print("release.py: %s: signed by %s, issued by %s, chaining to %s; timestamped by %s at %s" % (
+        name, signer.group(1), signer.group(2), root.group(1), tsa.group(1),
+        re.search(r"Timestamp time: (.*)", said).group(1)), flush=True)
 
 
 def authenticode(path, published, inputs, log):

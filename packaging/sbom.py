@@ -2,8 +2,9 @@
 beside each package as PACKAGE.cdx.json: its subject the package, by name
 and SHA-256; the program, by its maintainer; each library the link map names
 (linked.py), with its files, their SHA-256, how each is linked and the Debian
-package that holds it (dpkg.py); and the tools that made this package. Its
-serial number is made of the package's bytes, its time is the epoch."""
+package that holds it, as this machine's dpkg says; and the tools that made
+this package. Its serial number is made of the package's bytes, its time is
+the epoch."""
 import datetime
 import hashlib
 import json
@@ -15,7 +16,6 @@ import subprocess
 import urllib.parse
 import uuid
 
-from dpkg import packages_of, versions
 from linked import library_of, linked_files
 
 DEBIAN = {"name": "Debian", "url": ["https://www.debian.org"]}
@@ -35,6 +35,38 @@ def distro():
 def debian_purl(package, version, arch=None):
     return "pkg:deb/debian/%s@%s?%sdistro=%s" % (package.split(":")[0], urllib.parse.quote(
         version, safe=""), "arch=%s&" % arch if arch else "", distro())
+
+
+def packages_of(paths, required=True):
+    """The Debian package that holds each file, as a path names it and as it
+    really is (a link, or /lib for /usr/lib); unless required, None for a
+    file of no package. One dpkg-query for all: it answers slowly."""
+    candidates = {}
+    for path in paths:
+        names = [path, os.path.realpath(path)]
+        candidates[path] = names + [n.replace("/usr/lib/", "/lib/", 1) for n in names]
+    asked = sorted({name for names in candidates.values() for name in names})
+    found = subprocess.run(["dpkg-query", "-S"] + asked, capture_output=True, text=True)
+    holders = {}
+    for line in found.stdout.splitlines():
+        packages, _, name = line.partition(": ")
+        holders[name] = packages.split(",")[0].strip()
+    owners = {}
+    for path, names in candidates.items():
+        held = [holders[name] for name in names if name in holders]
+        if not held and required:
+            raise SystemExit("sbom.py: no Debian package holds %s" % path)
+        owners[path] = held[0] if held else None
+    return owners
+
+
+def versions(packages):
+    """{package: (version, architecture)}; a package named with its
+    architecture (libc6-dev:amd64) is asked as it is named."""
+    packages = sorted(set(packages))
+    fields = subprocess.run(["dpkg-query", "-W", "-f", "${Version}\t${Architecture}\n"] + packages,
+                            capture_output=True, text=True, check=True)
+    return dict(zip(packages, (tuple(line.split("\t")) for line in fields.stdout.splitlines())))
 
 
 def tools(made_with):

@@ -2,9 +2,9 @@
 when wixl starts late, its File table gives the exe's version, and it
 removes an older version inside the installation's transaction; README.txt
 runs msiexec with start /wait. Then, under Wine's msiexec: installed, with
-its files, the shortcuts to it and its guide, and its Programs and Features
-entry, README.txt's codes and its day-file commands run from Documents, its
-repair; upgraded, a downgrade refused, removed by product code without a
+the zip's files byte for byte, its exe tallying a session, the shortcuts to
+it and its guide, and its Programs and Features entry, README.txt's codes
+and its day-file commands run from Documents, its repair; upgraded, a downgrade refused, removed by product code without a
 trace; then installed into a folder of the installer's choosing, which an
 upgrade keeps."""
 import calendar
@@ -152,10 +152,14 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     default = install_folder()
     folder = wine.unix_path(default)
     msiexec_ok(wine, "the install failed", "/i", msi, "/qn", "/norestart")
-    with zipfile.ZipFile(release.the_one(".zip")) as zipped:  # the same files as the zip
-        shipped = sorted(os.path.basename(n) for n in zipped.namelist() if not n.endswith("/"))
-    expect(sorted(os.listdir(folder)) == shipped, "installed: %s, not the zip's %s"
-           % (sorted(os.listdir(folder)), shipped))
+    with zipfile.ZipFile(release.the_one(".zip")) as zipped:  # the zip's files, byte for byte
+        shipped = {os.path.basename(n): zipped.read(n) for n in zipped.namelist() if n[-1] != "/"}
+    installed = {}
+    for name in os.listdir(folder):
+        with open(os.path.join(folder, name), "rb") as data:
+            installed[name] = data.read()
+    expect(installed == shipped, "installed: %s, not byte for byte the zip's %s"
+           % (sorted(installed), sorted(shipped)))
     expect(same_bytes(os.path.join(folder, "README.txt"),
                       os.path.join(release.build, "README.txt")),
            "the installed README.txt is not the build's")

@@ -131,8 +131,6 @@ def check(release):
                 ("no-timestamp", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=""), [], "needs a timestamp"),
                 ("silent-server", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("silent"),
                                        SALES_TALLY_SIGN_TIMEOUT="5"), [], "could not sign"),
-                ("other-data", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("other")), [],
-                 "is not signed by a root"),
                 ("rogue-authority", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("rogue")), [],
                  "is not signed by a root"),
                 ("fails-after-the-exe", dict(SALES_TALLY_SIGN_TIMESTAMP_URLS=tsa.url("once")), [],

@@ -7,7 +7,6 @@ itself after its lifetime (LIFETIME seconds unless told).
         server.url("good")    answers every request
         server.url("once")    answers the first request, fails the rest
         server.url("silent")  takes the request and never answers
-        server.url("other")   answers with a timestamp of other data
         server.url("rogue")   answers as an authority nobody trusts
         server.dead_url()     nobody listens there
         server.certificate    the authority's certificate (-TSA-CAfile)
@@ -16,7 +15,6 @@ import http.server
 import os
 import socket
 import subprocess
-import tempfile
 import threading
 
 LIFETIME = 600
@@ -26,8 +24,6 @@ CONFIG = """\
 default_tsa = test_tsa
 [ test_tsa ]
 serial = {folder}/serial
-signer_cert = {folder}/{name}.pem
-signer_key = {folder}/{name}.key
 signer_digest = sha256
 default_policy = 1.3.6.1.4.1.4146.2.3
 digests = sha256, sha384, sha512
@@ -41,24 +37,22 @@ class TimestampServer:
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "serial"), "w") as serial:
             serial.write("01\n")
+        self.config = os.path.join(folder, "tsa.cnf")
+        with open(self.config, "w") as config:
+            config.write(CONFIG.format(folder=folder))
         # The authority the signatures are checked against, and a rogue one.
-        self.certificate = self._authority("tsa")
-        self._authority("rogue")
+        for name in ["tsa", "rogue"]:
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                            "3650", "-subj", "/CN=sales_tally test timestamps " + name, "-addext",
+                            "extendedKeyUsage=critical,timeStamping", "-keyout",
+                            os.path.join(folder, name + ".key"), "-out",
+                            os.path.join(folder, name + ".pem")],
+                           check=True, capture_output=True, timeout=60)
+        self.certificate = os.path.join(folder, "tsa.pem")
         self.stopping = threading.Event()
         self.answered = set()
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), self._handler())
         self.httpd.daemon_threads = True
-
-    def _authority(self, name):
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "3650",
-                        "-subj", "/CN=sales_tally test timestamps " + name, "-addext",
-                        "extendedKeyUsage=critical,timeStamping", "-keyout",
-                        os.path.join(self.folder, name + ".key"), "-out",
-                        os.path.join(self.folder, name + ".pem")],
-                       check=True, capture_output=True, timeout=60)
-        with open(os.path.join(self.folder, name + ".cnf"), "w") as config:
-            config.write(CONFIG.format(folder=self.folder, name=name))
-        return os.path.join(self.folder, name + ".pem")
 
     def url(self, behaviour):
         return "http://127.0.0.1:%d/%s" % (self.httpd.server_port, behaviour)
@@ -70,21 +64,13 @@ class TimestampServer:
             probe.bind(("127.0.0.1", 0))
             return "http://127.0.0.1:%d/" % probe.getsockname()[1]
 
-    def reply(self, query, authority="tsa", other_data=False):
-        with tempfile.TemporaryDirectory(dir=self.folder) as scratch:
-            query_file, reply_file = os.path.join(scratch, "q.tsq"), os.path.join(scratch, "r.tsr")
-            with open(query_file, "wb") as out:
-                out.write(query)
-            if other_data:  # a well-formed token, over another digest
-                subprocess.run(["openssl", "ts", "-query", "-digest", "ab" * 32, "-sha256",
-                                "-cert", "-out", query_file], check=True, capture_output=True,
-                               timeout=60)
-            subprocess.run(["openssl", "ts", "-reply", "-config",
-                            os.path.join(self.folder, authority + ".cnf"), "-queryfile",
-                            query_file, "-out", reply_file], check=True, capture_output=True,
-                           timeout=60)
-            with open(reply_file, "rb") as reply:
-                return reply.read()
+    def reply(self, query, authority):
+        """The authority's answer to the query, by openssl."""
+        stem = os.path.join(self.folder, authority)
+        return subprocess.run(["openssl", "ts", "-reply", "-config", self.config, "-queryfile",
+                               "/dev/stdin", "-signer", stem + ".pem", "-inkey", stem + ".key",
+                               "-out", "/dev/stdout"], input=query, capture_output=True,
+                              check=True, timeout=60).stdout
 
     def _handler(self):
         server = self
@@ -100,8 +86,7 @@ class TimestampServer:
                     self.send_error(503)
                     return
                 server.answered.add(behaviour)
-                answer = server.reply(query, "rogue" if behaviour == "rogue" else "tsa",
-                                      other_data=behaviour == "other")
+                answer = server.reply(query, "rogue" if behaviour == "rogue" else "tsa")
                 self.send_response(200)
                 self.send_header("Content-Type", "application/timestamp-reply")
                 self.send_header("Content-Length", str(len(answer)))
