@@ -72,7 +72,8 @@ def make_msi(release, version):
                    'os.execv(%r, [%r] + args[:at + 1] + ["sh", "-c", \'sleep 1.5; exec "$@"\', '
                    '"sh"] + args[at + 1:])\n' % ((shutil.which("faketime"),) * 2))
     os.chmod(os.path.join(wrappers, "faketime"), 0o755)
-    out = release.make(version, dict(PATH=wrappers + os.pathsep + os.environ["PATH"]), [
+    out = os.path.join(release.scratch, version)
+    release.make(out, dict(PATH=wrappers + os.pathsep + os.environ["PATH"]), [
         "version=" + version, "name=sales_tally-%s-win64" % version,
         "product_code=" + str(uuid.uuid4()).upper(), "SALES_TALLY_SIGNER="])
     return glob.glob(os.path.join(out, "*.msi"))[0]
