@@ -91,10 +91,7 @@ def rebuild(published, sums, record, roots, work, vouching):
             with open(os.path.join(published, name)) as text:
                 packages.update((tool["name"], tool["version"]) for tool in
                                 json.load(text)["metadata"]["tools"]["components"])
-    try:
-        here = versions(packages)
-    except subprocess.CalledProcessError:
-        here = {}
+    here = versions(packages)
     other = ["%s %s here, %s in the release" % (p, here.get(p, ("not installed",))[0], v)
              for p, v in sorted(packages.items()) if here.get(p, ("not installed",))[0] != v]
     for tool in other:

@@ -61,12 +61,13 @@ def packages_of(paths, required=True):
 
 
 def versions(packages):
-    """{package: (version, architecture)}; a package named with its
-    architecture (libc6-dev:amd64) is asked as it is named."""
-    packages = sorted(set(packages))
-    fields = subprocess.run(["dpkg-query", "-W", "-f", "${Version}\t${Architecture}\n"] + packages,
-                            capture_output=True, text=True, check=True)
-    return dict(zip(packages, (tuple(line.split("\t")) for line in fields.stdout.splitlines())))
+    """{package: (version, architecture)} of those installed, each named as
+    dpkg-query -S names it (libc6-dev:amd64, where architectures share it)."""
+    fields = subprocess.run(["dpkg-query", "-W", "-f",
+                             "${binary:Package}\t${Version}\t${Architecture}\n"]
+                            + sorted(set(packages)), capture_output=True, text=True)
+    return {name: (version, arch) for name, version, arch in
+            (line.split("\t") for line in fields.stdout.splitlines())}
 
 
 def tools(made_with):

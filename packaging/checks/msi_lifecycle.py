@@ -4,9 +4,9 @@ removes an older version inside the installation's transaction; README.txt
 runs msiexec with start /wait. Then, under Wine's msiexec: installed, with
 the zip's files byte for byte, its exe tallying a session, the shortcuts to
 it and its guide, and its Programs and Features entry, README.txt's codes
-and its day-file commands run from Documents, its repair; upgraded, a downgrade refused, removed by product code without a
-trace; then installed into a folder of the installer's choosing, which an
-upgrade keeps."""
+and its day-file commands run from Documents, its repair; upgraded, a
+downgrade refused, removed by product code without a trace; then installed
+into a folder of the installer's choosing, which an upgrade keeps."""
 import calendar
 import glob
 import os
