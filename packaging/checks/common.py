@@ -8,6 +8,7 @@ folder, an empty scratch folder of its own (BUILD_DIR/release-checks/NAME,
 left for a look afterwards) and the Wine to use, if any. A check fails
 through expect() alone; the message names the check's file.
 """
+import filecmp
 import os
 import re
 import shutil
@@ -48,8 +49,7 @@ def run(command, **options):
 
 
 def same_bytes(first, second):
-    with open(first, "rb") as a, open(second, "rb") as b:
-        return a.read() == b.read()
+    return filecmp.cmp(first, second, shallow=False)
 
 
 def unpack_zip(zip_file, into):
