@@ -10,10 +10,10 @@ line of a refusal saying which failed:
 
 1. its signature, NAME.SHA256SUMS.minisig, verifies with KEY;
 2. every file it lists is as it says;
-3. the record's commit, checked out in a clone of this one in DIR (a new
-   temporary folder unless given) and built with the record's settings and
-   the published signatures, each verifying against FILE, gives the same
-   checksum file.
+3. this checkout, clean and at the record's commit (the release's tag),
+   built in DIR (a new temporary folder unless given) with the record's
+   settings and the published signatures, each verifying against FILE,
+   gives the same checksum file.
 
 It then says who vouches. Exits 0 only when all of it holds.
 """
@@ -71,16 +71,8 @@ def vouched_by_key(sums, trust):
     return "%s: signed with the minisign key %s, the one you pinned" % (name, key)
 
 
-def checkout(commit, source):
-    """The commit in a clone of this one, made once and fetched into after."""
-    if os.path.isdir(os.path.join(source, ".git")):
-        run(["git", "-C", source, "fetch", "-q", "--tags", ROOT, "+refs/heads/*:refs/remotes/origin/*"])
-    else:
-        run(["git", "clone", "-q", "--no-checkout", ROOT, source])
-    if subprocess.run(["git", "-C", source, "cat-file", "-e", commit + "^{commit}"],
-                      capture_output=True).returncode != 0:
-        fail("this clone has no commit %s: fetch it (the release's tag), then run again" % commit)
-    run(["git", "-C", source, "checkout", "-q", "--force", "--detach", commit])
+def git(*args):
+    return run(["git", "-C", ROOT] + list(args)).strip()
 
 
 def rebuild(published, sums, record, roots, work, vouching):
@@ -100,9 +92,7 @@ def rebuild(published, sums, record, roots, work, vouching):
     def differs(why):
         fail("the record's commit and settings do not give the published packages: %s%s"
              % (why, "; " + "; ".join(other) if other else ""))
-    source, build, out = (os.path.join(work, name) for name in [
-        "source", "build-" + record["preset"], "packages"])
-    checkout(record["commit"], source)
+    build, out = os.path.join(work, "build-" + record["preset"]), os.path.join(work, "packages")
     env = {n: v for n, v in os.environ.items()
            if not n.startswith(("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")) and n != "SOURCE_DATE_EPOCH"}
     if record["epoch_from"] == "SOURCE_DATE_EPOCH":
@@ -114,14 +104,11 @@ def rebuild(published, sums, record, roots, work, vouching):
             with open(settings[name], "w") as written:
                 written.write(text)
     run(["cmake", "--preset", record["preset"], "-B", build, "-DBUILD_TESTING=OFF"]
-        + ["-D%s=%s" % item for item in sorted(settings.items())], cwd=source, env=env)
+        + ["-D%s=%s" % item for item in sorted(settings.items())], cwd=ROOT, env=env)
     run(["cmake", "--build", build, "--config", "Release"], env=env)
     if record["signed"] == "yes":
         env.update(SALES_TALLY_SIGNATURES_FROM=published, SALES_TALLY_SIGNATURES_CAFILE=roots or "")
-    if not os.path.exists(os.path.join(source, "packaging", "release.py")):
-        differs("%s makes them another way; rebuild it with its own packaging/rebuild.py"
-                % record["commit"])
-    done = subprocess.run([sys.executable, os.path.join(source, "packaging", "release.py"), build,
+    done = subprocess.run([sys.executable, os.path.join(ROOT, "packaging", "release.py"), build,
                            "--out", out], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                           text=True, env=env)
     refusal = done.stdout.rsplit("release.py: ", 1)[-1]
@@ -173,6 +160,10 @@ def main():
                  "vouches for nothing" % (os.path.basename(sums), os.path.basename(sums)))
         if not record.get("commit"):
             fail("the record names no commit: the release was not built from a git checkout")
+        if git("rev-parse", "HEAD") != record["commit"] or git("status", "--porcelain"):
+            fail("the record names the commit %s, and this checkout is %s: check out the "
+                 "release's tag, uncommitted changes put away, and run its rebuild.py"
+                 % (record["commit"], git("describe", "--always", "--dirty")))
         print("rebuilding %s %s in %s" % (records[0], record["commit"], work), flush=True)
         rebuild(published, sums, record, options.roots, work, vouching)
 

@@ -123,10 +123,9 @@ def servers():
     return [url for url in re.split(r"[ ;]+", setting("SALES_TALLY_SIGN_TIMESTAMP_URLS")) if url]
 
 
-def osslsigncode(arguments, log):
-    """Runs osslsigncode; returns what it said, and a failure's reason or None.
-    OpenSSL's error stack is mostly the key formats tried in vain: its last
-    line, the reason, is kept, and all of it goes to the log."""
+def osslsigncode(arguments):
+    """Runs osslsigncode, each call within the timeout; returns what it said,
+    and a failure's reason or None."""
     try:
         done = subprocess.run(["osslsigncode"] + arguments, stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, text=True, timeout=timeout())
@@ -135,14 +134,8 @@ def osslsigncode(arguments, log):
         said, status = (expired.stdout or b"").decode(errors="replace"), "no answer"
     if status == 0:
         return said, None
-    with open(log, "a") as kept:
-        kept.write(said + "\n")
-    errors = re.findall(r"[0-9A-F]+:error:[^\n]*", said)
-    reason = re.sub(r"[0-9A-F]+:error:[^\n]*\n?", "", said).strip()
-    if errors:
-        reason += "\nOpenSSL: " + re.sub(r".*:error:[^:]*:[^:]*:[^:]*:", "", errors[-1])
-    return said, ("(%s; a call may take %d s, SALES_TALLY_SIGN_TIMEOUT):\n%s\nAll it said: %s"
-                  % (status, timeout(), reason.strip(), log))
+    return said, "(%s; a call may take %d s, SALES_TALLY_SIGN_TIMEOUT):\n%s" % (
+        status, timeout(), said[-3000:].strip())
 
 
 def roots():
@@ -152,12 +145,12 @@ def roots():
     return ["-CAfile", given, "-TSA-CAfile", given] if given else []
 
 
-def verify(path, log):
+def verify(path):
     """The signature and its timestamp, against the roots: the chain below
     the root must be in the signature. osslsigncode says "Succeeded" even
     for a timestamp that fails, so its lines are read. Says who signed."""
     trusted = roots()
-    said, failure = osslsigncode(["verify", "-in", path] + trusted, log)
+    said, failure = osslsigncode(["verify", "-in", path] + trusted)
     name = os.path.basename(path)
     if len(set(re.findall(r"(?:Current|Calculated) message digest\s*:\s*(\S+)", said))) > 1:
         raise Refused("%s was changed after it was signed: its signature is of other bytes" % name)
@@ -174,16 +167,16 @@ def verify(path, log):
         re.search(r"Timestamp time: (.*)", said).group(1)), flush=True)
 
 
-def authenticode(path, published, inputs, log):
+def authenticode(path, published, inputs):
     """Signs a Windows file in place, or gives it the signature of the same
     file published; either way verified."""
     out = path + ".signed"
     if setting("SALES_TALLY_SIGNATURES_FROM"):
         signature = path + ".sig"
-        _, failure = osslsigncode(["extract-signature", "-in", published, "-out", signature], log)
+        _, failure = osslsigncode(["extract-signature", "-in", published, "-out", signature])
         if not failure:
             _, failure = osslsigncode(["attach-signature", "-sigin", signature, "-in", path,
-                                       "-out", out] + roots(), log)
+                                       "-out", out] + roots())
         if failure:
             raise Refused("osslsigncode could not give %s the signature of %s %s"
                           % (os.path.basename(path), published, failure))
@@ -209,7 +202,7 @@ def authenticode(path, published, inputs, log):
             for server in servers():
                 if os.path.exists(out):
                     os.remove(out)
-                _, failure = osslsigncode(options + ["-ts", server, "-in", path, "-out", out], log)
+                _, failure = osslsigncode(options + ["-ts", server, "-in", path, "-out", out])
                 if not failure:
                     break
                 failures.append("with %s %s" % (server, failure))
@@ -221,7 +214,7 @@ def authenticode(path, published, inputs, log):
                 os.remove(secret)
     shutil.copymode(path, out)  # osslsigncode's follows the umask
     os.replace(out, path)
-    verify(path, log)
+    verify(path)
 
 
 def package_code(inputs, stage):
@@ -282,7 +275,6 @@ def release(inputs, config, work):
     epoch = int(inputs["epoch"])
     is_signed = signed(inputs)
     published = setting("SALES_TALLY_SIGNATURES_FROM")
-    log = os.path.join(inputs["build"], "osslsigncode.log")
     stage = os.path.join(work, "stage")
     run(["cmake", "--install", inputs["build"], "--config", config, "--prefix", stage], "staging")
     for folder, _, files in os.walk(stage):
@@ -294,7 +286,7 @@ def release(inputs, config, work):
         if published:  # the exe of the published zip
             run(["cmake", "-E", "tar", "xf", os.path.join(published, name + ".zip")],
                 "the published zip", cwd=work)
-        authenticode(exe, os.path.join(work, name, "sales_tally.exe"), inputs, log)
+        authenticode(exe, os.path.join(work, name, "sales_tally.exe"), inputs)
         os.utime(exe, (epoch, epoch))
     packed = os.path.join(work, "packed")
     for generator in inputs["generators"]:  # a .deb's files go under /usr
@@ -307,7 +299,7 @@ def release(inputs, config, work):
         msi = os.path.join(packed, name + ".msi")
         make_msi(inputs, stage, msi)
         if is_signed:
-            authenticode(msi, os.path.join(published, name + ".msi"), inputs, log)
+            authenticode(msi, os.path.join(published, name + ".msi"), inputs)
         packages.append(msi)
 
     made_with = {}
