@@ -8,7 +8,6 @@ changed package signed again by another key, no key given, and its
 signature removed. Skipped (77) on a tree with uncommitted changes; a
 signed build needs SALES_TALLY_MINISIGN_PUBLIC_KEY and
 SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has them."""
-import hashlib
 import json
 import os
 import shutil
@@ -122,16 +121,14 @@ def carries_every_setting(release):
 
 
 def published_copy(release, name):
-    """What the checksum file lists of the build, copied as it would be
-    published, with the checksum file and its signature."""
+    """The build's release files copied as they would be published, the
+    checksum file and its signature among them."""
     copy = os.path.join(release.scratch, name)
     os.makedirs(copy)
-    sums = release.sums()
-    with open(sums) as lines:
-        names = [line.split("  ", 1)[1].strip() for line in lines]
-    for name in names + [sums, sums + ".minisig"]:
-        if os.path.exists(os.path.join(release.build, name)):
-            shutil.copy2(os.path.join(release.build, name), copy)
+    for path in [os.path.join(release.build, n) for n in release.packages()] + [
+            release.sums(), release.sums() + ".minisig"]:
+        if os.path.exists(path):
+            shutil.copy2(path, copy)
     return copy
 
 
@@ -141,17 +138,13 @@ def listed(copy, suffix):
     return os.path.join(copy, found[0])
 
 
-def agree(copy, path):
-    """The checksum file made to vouch for the altered file."""
+def agree(copy):
+    """The checksum file made again, to vouch for the altered files."""
     sums = listed(copy, ".SHA256SUMS")
-    name = os.path.basename(path)
-    with open(path, "rb") as data:
-        value = hashlib.sha256(data.read()).hexdigest()
     with open(sums) as lines:
-        text = "".join(value + "  " + name + "\n" if line.endswith("  %s\n" % name) else line
-                       for line in lines)
-    with open(sums, "w") as out:
-        out.write(text)
+        names = [line.split("  ", 1)[1].strip() for line in lines]
+    with open(sums, "wb") as out:
+        out.write(run(["sha256sum"] + names, cwd=copy))
 
 
 def flip_a_byte(copy):
@@ -163,12 +156,12 @@ def flip_a_byte(copy):
         byte = data.read(1)
         data.seek(-1, 1)
         data.write(bytes([byte[0] ^ 1]))
-    return package
 
 
 def signed_again(copy):
     """A changed package, its line remade, signed by someone else's key."""
-    agree(copy, flip_a_byte(copy))
+    flip_a_byte(copy)
+    agree(copy)
     _, secret = minisign_keys(copy, "someone", "pass")
     sums = listed(copy, ".SHA256SUMS")
     run(["minisign", "-S", "-s", secret, "-m", sums, "-x", sums + ".minisig"], input=b"pass\n")
@@ -184,7 +177,7 @@ def name_commit(copy, commit):
     with open(record, "w") as out:
         json.dump(fields, out, indent=2, sort_keys=True)
         out.write("\n")
-    agree(copy, record)
+    agree(copy)
 
 
 if __name__ == "__main__":
