@@ -65,9 +65,9 @@ def check(release):
 
     cases = [("a-byte-of-a-package", flip_a_byte, "not what"),
              ("another-commit", lambda files: name_commit(files, "0" * 40),
-              "changed after it was signed" if signed else "check out the release's tag")]
+              "Signature verification failed" if signed else "check out the release's tag")]
     if signed:
-        cases += [("signed-by-another-key", signed_again, "not signed by the key you pinned"),
+        cases += [("signed-by-another-key", signed_again, "but the key id in the public key is"),
                   ("no-key-given", lambda files: None, "give --trust"),
                   ("signature-removed", lambda files: os.remove(
                       listed(files, ".SHA256SUMS") + ".minisig"), "is not signed, and you pinned")]
