@@ -14,7 +14,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import traceback
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -52,23 +51,22 @@ def same_bytes(first, second):
     return filecmp.cmp(first, second, shallow=False)
 
 
+def wrapped(scratch, name, body):
+    """A PATH on which name is a shell script, body, in scratch/bin; REAL in
+    body names the real one."""
+    folder = os.path.join(scratch, "bin")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "w") as script:
+        script.write("#!/bin/sh\n%s\n" % body.replace("REAL", shutil.which(name)))
+    os.chmod(os.path.join(folder, name), 0o755)
+    return folder + os.pathsep + os.environ["PATH"]
+
+
 def unpack_zip(zip_file, into):
     """Unpacks a zip into a new folder; returns the one folder it holds."""
     os.makedirs(into)
     run(["cmake", "-E", "tar", "xf", zip_file], cwd=into)
     return os.path.join(into, os.listdir(into)[0])
-
-
-def session(command, env=None):
-    """What the program writes for the case typed at it, once it has ended
-    with status 0. Into a file: a Wine server that the program starts would
-    hold a pipe open after it ends."""
-    with open(CASE_IN, "rb") as typed, tempfile.TemporaryFile() as output:
-        done = subprocess.run(command, stdin=typed, stdout=output, stderr=subprocess.DEVNULL,
-                              env=env, check=False)
-        output.seek(0)
-        expect(done.returncode == 0, "%s gave status %d" % (" ".join(command), done.returncode))
-        return output.read()
 
 
 def expect_session(output, crlf=False):

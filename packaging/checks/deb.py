@@ -7,7 +7,7 @@ import glob
 import os
 import subprocess
 
-from common import expect, expect_session, main, run, same_bytes, session
+from common import CASE_IN, expect, expect_session, main, run, same_bytes
 from program_facts import range_faults
 
 
@@ -33,7 +33,8 @@ def check(release):
     description = run(["dpkg-deb", "-f", deb, "Description"]).decode()
     expect(not range_faults(description), "the .deb's description (packaging/Release.cmake) %s"
            % "; ".join(range_faults(description)))
-    expect_session(session([program]))
+    with open(CASE_IN, "rb") as typed:
+        expect_session(run([program], stdin=typed))
     for document in ["usr/share/man/man1/sales_tally.1.gz", "usr/share/doc/sales-tally/copyright",
                      "usr/share/doc/sales-tally/changelog.gz"]:
         expect(os.path.isfile(os.path.join(root, document)), "the .deb has no " + document)

@@ -11,14 +11,13 @@ import calendar
 import glob
 import os
 import re
-import shutil
 import struct
 import time
 import uuid
 import zipfile
 
-from common import (CASE_IN, Wine, expect, expect_session, install_folder, main,
-                    run, same_bytes, session)
+from common import (CASE_IN, Wine, expect, expect_session, install_folder, main, run, same_bytes,
+                    wrapped)
 from release import shown as settings_show
 
 
@@ -63,17 +62,11 @@ def make_msi(release, version):
     own: what Windows Installer sees of a newer release. The programs that
     faketime starts start late, as on a busy machine: on a clock that runs,
     their time would no longer be the epoch."""
-    wrappers = os.path.join(release.scratch, "bin")
-    os.makedirs(wrappers)
-    with open(os.path.join(wrappers, "faketime"), "w") as slow:
-        slow.write('#!/usr/bin/env python3\nimport os, sys\nargs = sys.argv[1:]\n'
-                   'at = next(i for i, a in enumerate(args) if not a.startswith("-"))\n'
-                   'os.environ["FAKETIME_DONT_RESET"] = "1"\n'
-                   'os.execv(%r, [%r] + args[:at + 1] + ["sh", "-c", \'sleep 1.5; exec "$@"\', '
-                   '"sh"] + args[at + 1:])\n' % ((shutil.which("faketime"),) * 2))
-    os.chmod(os.path.join(wrappers, "faketime"), 0o755)
+    # release.py runs faketime -f TIME PROGRAM...
+    slow = wrapped(release.scratch, "faketime", 'option=$1 at=$2; shift 2\nFAKETIME_DONT_RESET=1 '
+                   'exec REAL "$option" "$at" sh -c \'sleep 1.5; exec "$@"\' sh "$@"')
     out = os.path.join(release.scratch, version)
-    release.make(out, dict(PATH=wrappers + os.pathsep + os.environ["PATH"]), [
+    release.make(out, dict(PATH=slow), [
         "version=" + version, "name=sales_tally-%s-win64" % version,
         "product_code=" + str(uuid.uuid4()).upper(), "SALES_TALLY_SIGNER="])
     return glob.glob(os.path.join(out, "*.msi"))[0]
@@ -135,17 +128,12 @@ def shortcut(wine, name):
 def entries(wine):
     """Programs and Features' entries named Sales tally: key to (version,
     install location)."""
-    found, key, values = {}, None, {}
-    for line in wine.registry(r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall").split(
-            "\n") + ["HKEY_END"]:
-        if line.startswith("HKEY"):
-            if values.get("DisplayName") == "Sales tally":
-                found[key] = (values.get("DisplayVersion"), values.get("InstallLocation"))
-            key, values = line, {}
-            continue
-        field = re.match(r"\s+(\S+)\s+REG_\w+\s+(.*)$", line)
-        if field:
-            values[field.group(1)] = field.group(2)
+    found = {}
+    for key in re.split(r"\n(?=HKEY)", wine.registry(
+            r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall")):
+        values = dict(re.findall(r"^\s+(\S+)\s+REG_\w+\s+(.*)$", key, re.M))
+        if values.get("DisplayName") == "Sales tally":
+            found[key.split("\n")[0]] = (values.get("DisplayVersion"), values.get("InstallLocation"))
     return found
 
 
@@ -164,8 +152,10 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     expect(same_bytes(os.path.join(folder, "README.txt"),
                       os.path.join(release.build, "README.txt")),
            "the installed README.txt is not the build's")
-    expect_session(session([wine.wine, os.path.join(folder, "sales_tally.exe")], env=wine.env),
-                   crlf=True)
+    with open(CASE_IN, "rb") as typed:
+        status, output = wine.status([os.path.join(folder, "sales_tally.exe")], stdin=typed)
+    expect(status == 0, "the installed exe gave status %d" % status)
+    expect_session(output, crlf=True)
     expect(list(entries(wine).values()) == [(version, default + "\\")],
            "Programs and Features lists %s" % entries(wine))
     # README.txt gives IT the product code to detect and remove it by.

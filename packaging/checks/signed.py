@@ -14,7 +14,7 @@ import re
 import shutil
 import subprocess
 
-from common import ROOT, expect, main, run, same_bytes, unpack_zip
+from common import ROOT, expect, main, run, same_bytes, unpack_zip, wrapped
 from timestamp_server import TimestampServer
 
 SUBJECT = "/O=Corner Shop/CN=Corner Shop IT"
@@ -74,14 +74,8 @@ def check(release):
     public, minisign_key = minisign_keys(scratch, "minisign", secret)
     other_public, other_secret = minisign_keys(scratch, "other", secret)
     # Every osslsigncode command line is logged on its way to the real one.
-    wrappers = os.path.join(scratch, "bin")
-    os.makedirs(wrappers)
     log = os.path.join(scratch, "command-lines.log")
-    with open(os.path.join(wrappers, "osslsigncode"), "w") as wrapper:
-        wrapper.write('#!/bin/sh\necho "$@" >>"%s"\nexec %s "$@"\n'
-                      % (log, shutil.which("osslsigncode")))
-    os.chmod(os.path.join(wrappers, "osslsigncode"), 0o755)
-    path = wrappers + os.pathsep + os.environ["PATH"]
+    path = wrapped(scratch, "osslsigncode", 'echo "$@" >>"%s"\nexec REAL "$@"' % log)
     # A signed release names a real contact, its license and, as README.txt
     # does, its signer.
     named = ["SALES_TALLY_MAINTAINER=Shop IT <security@shop.test>",
@@ -101,7 +95,7 @@ def check(release):
         foreign = beside_the_other_platform(signed, version)
         release.make(signed, dict(settings, SALES_TALLY_SIGN_TIMEOUT="5",
                                   SALES_TALLY_SIGN_TIMESTAMP_URLS=" ".join(
-                                      [tsa.dead_url(), tsa.url("silent"), tsa.url("good")])), named)
+                                      [tsa.dead_url, tsa.silent_url, tsa.url("good")])), named)
         expect_left(signed, foreign, "key-file")
         expect_signed(release, signed, "key-file", root, tsa)
         # The guide's command passes the release, and fails it re-signed by

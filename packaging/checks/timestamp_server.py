@@ -6,9 +6,9 @@ itself after its lifetime (LIFETIME seconds unless told).
     with TimestampServer(folder) as server:
         server.url("good")    answers every request
         server.url("once")    answers the first request, fails the rest
-        server.url("silent")  takes the request and never answers
         server.url("rogue")   answers as an authority nobody trusts
-        server.dead_url()     nobody listens there
+        server.silent_url     takes the request and never answers
+        server.dead_url       nobody listens there
         server.certificate    the authority's certificate (-TSA-CAfile)
 """
 import http.server
@@ -49,20 +49,18 @@ class TimestampServer:
                             os.path.join(folder, name + ".pem")],
                            check=True, capture_output=True, timeout=60)
         self.certificate = os.path.join(folder, "tsa.pem")
-        self.stopping = threading.Event()
         self.answered = set()
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), self._handler())
         self.httpd.daemon_threads = True
+        # Two ports held while it runs: one that takes a connection into its
+        # backlog and never reads it, one that refuses.
+        self.silent, self.dead = socket.create_server(("127.0.0.1", 0)), socket.socket()
+        self.dead.bind(("127.0.0.1", 0))
+        self.silent_url, self.dead_url = ("http://127.0.0.1:%d/" % port.getsockname()[1]
+                                          for port in [self.silent, self.dead])
 
     def url(self, behaviour):
         return "http://127.0.0.1:%d/%s" % (self.httpd.server_port, behaviour)
-
-    @staticmethod
-    def dead_url():
-        """A port that was free a moment ago and that nobody listens on."""
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            return "http://127.0.0.1:%d/" % probe.getsockname()[1]
 
     def reply(self, query, authority):
         """The authority's answer to the query, by openssl."""
@@ -79,9 +77,6 @@ class TimestampServer:
             def do_POST(self):
                 query = self.rfile.read(int(self.headers.get("Content-Length", 0)))
                 behaviour = self.path.strip("/")
-                if behaviour == "silent":
-                    server.stopping.wait(server.lifetime)
-                    return
                 if behaviour == "once" and behaviour in server.answered:
                     self.send_error(503)
                     return
@@ -106,9 +101,10 @@ class TimestampServer:
         return self
 
     def stop(self):
-        self.stopping.set()
         self.httpd.shutdown()
         self.httpd.server_close()
+        self.silent.close()
+        self.dead.close()
 
     def __exit__(self, *_):
         self.deadline.cancel()
