@@ -131,7 +131,7 @@ def entries(wine):
     found = {}
     for key in re.split(r"\n(?=HKEY)", wine.registry(
             r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall")):
-        values = dict(re.findall(r"^\s+(\S+)\s+REG_\w+\s+(.*)$", key, re.M))
+        values = dict(re.findall(r"^[ \t]+(\S+)[ \t]+REG_\w+[ \t]+(.*)$", key, re.M))
         if values.get("DisplayName") == "Sales tally":
             found[key.split("\n")[0]] = (values.get("DisplayVersion"), values.get("InstallLocation"))
     return found
