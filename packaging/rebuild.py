@@ -29,6 +29,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
+from release import unsigned_environment  # noqa: E402
 from sbom import sha256, versions  # noqa: E402
 
 
@@ -91,8 +92,7 @@ def rebuild(published, sums, record, roots, work, vouching):
         fail("the record's commit and settings do not give the published packages: %s%s"
              % (why, "; " + "; ".join(other) if other else ""))
     build, out = os.path.join(work, "build-" + record["preset"]), os.path.join(work, "packages")
-    env = {n: v for n, v in os.environ.items()
-           if not n.startswith(("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")) and n != "SOURCE_DATE_EPOCH"}
+    env = unsigned_environment()
     if record["epoch_from"] == "SOURCE_DATE_EPOCH":
         env["SOURCE_DATE_EPOCH"] = record["epoch"]
     settings = dict(record["settings"])

@@ -41,6 +41,12 @@ def setting(name):
     return os.environ.get(name, "")
 
 
+def unsigned_environment():
+    """This environment without the signing settings, and at its commit's time."""
+    return {name: value for name, value in os.environ.items() if not name.startswith(
+        ("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")) and name != "SOURCE_DATE_EPOCH"}
+
+
 def timeout():
     return int(setting("SALES_TALLY_SIGN_TIMEOUT") or 120)
 
@@ -302,11 +308,6 @@ def release(inputs, config, work):
             authenticode(msi, os.path.join(published, name + ".msi"), inputs)
         packages.append(msi)
 
-    made_with = {}
-    for package in packages:
-        extension = re.search(r"(\.tar\.gz|\.[a-z]+)$", package).group(1)
-        made_with[package] = inputs["build_tools"] + PACKAGE_TOOLS.get(extension, []) + (
-            SIGNING_TOOLS.get(extension, []) if is_signed else [])
     record = {key: inputs[key] for key in ["commit", "version", "epoch", "epoch_from", "preset"]}
     record.update(signed="yes" if is_signed else "no", settings={}, file_texts={})
     for entry in declared():
@@ -321,9 +322,10 @@ def release(inputs, config, work):
         json.dump(record, written, indent=2, sort_keys=True)
         written.write("\n")
     for package in packages:
-        bill = package + ".cdx.json"
-        write_bill(bill, package, made_with[package], inputs, stage)
-        made += [package, bill]
+        extension = os.path.splitext(package)[1]
+        write_bill(package + ".cdx.json", package, inputs["build_tools"] + PACKAGE_TOOLS.get(
+            extension, []) + (SIGNING_TOOLS.get(extension, []) if is_signed else []), inputs, stage)
+        made += [package, package + ".cdx.json"]
     sums = os.path.join(work, name + ".SHA256SUMS")
     with open(sums, "w") as written:
         written.writelines("%s  %s\n" % (sha256(path), os.path.basename(path))

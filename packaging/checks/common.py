@@ -21,13 +21,11 @@ sys.path.insert(0, os.path.join(ROOT, "tests"))
 sys.path.insert(0, os.path.join(ROOT, "packaging"))
 from program_facts import install_folder  # for the checks: the .msi's folder
 from wine import Wine  # for the checks: the one way to run Wine
-from release import inputs_of
+from release import inputs_of, unsigned_environment
 
 CASE_IN = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.in")
 CASE_OUT = os.path.join(ROOT, "tests", "cases", "quantity_asked_again.out")
 SKIPPED = 77
-# The settings a release is signed with, all from the environment.
-SIGNING = ("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")
 
 
 class CheckFailed(Exception):
@@ -118,13 +116,12 @@ class Release:
         no other, and the changes (NAME=VALUE) to what configuring gave;
         returns what it did, having ended within 120 s, with status 0 if it
         must pass."""
-        env = {n: v for n, v in os.environ.items() if not n.startswith(SIGNING)}
         try:
             done = subprocess.run(
                 [sys.executable, os.path.join(ROOT, "packaging", "release.py"), self.build,
                  "--out", out] + ["--set=" + change for change in changes],
-                env=dict(env, **settings), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                text=True, timeout=120)
+                env=dict(unsigned_environment(), **settings), stdout=subprocess.PIPE,
+                stderr=subprocess.STDOUT, text=True, timeout=120)
         except subprocess.TimeoutExpired:
             raise CheckFailed("release.py did not finish within 120 s, into %s" % out)
         expect(done.returncode == 0 or not must_pass, "release.py gave status %d:\n%s"

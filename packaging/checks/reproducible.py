@@ -14,8 +14,8 @@ import shutil
 import subprocess
 import sys
 
-from common import ROOT, SIGNING, SKIPPED, expect, main, run
-from release import declared
+from common import ROOT, SKIPPED, expect, main, run
+from release import declared, unsigned_environment
 from signed import minisign_keys
 
 REBUILD = os.path.join(ROOT, "packaging", "rebuild.py")
@@ -90,13 +90,11 @@ def varied(release):
     source = os.path.join(release.scratch, "varied")
     run(["git", "clone", "-q", ROOT, source])
     preset, own = release.inputs()["preset"], release.inputs()["own"]
-    env = {n: v for n, v in os.environ.items()
-           if not n.startswith(SIGNING) and n != "SOURCE_DATE_EPOCH"}
     done = subprocess.run([
         "reprotest", "--vary=-user_group,-domain_host,-fileordering", "--store-dir",
         os.path.join(release.scratch, "varied-out"), "cmake --preset %s -B b -DBUILD_TESTING=OFF "
         "&& cmake --build b && cmake --build b --target packages" % preset,
-        " ".join("b/" + pattern for pattern in own)], cwd=source, env=env,
+        " ".join("b/" + pattern for pattern in own)], cwd=source, env=unsigned_environment(),
         stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     expect(done.returncode == 0, "the release differs when built again in another environment "
            "(reprotest; diffoscope's report in %s):\n%s"
