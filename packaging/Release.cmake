@@ -17,19 +17,8 @@ function(sales_tally_json out text)
   set(${out} "\"${text}\"" PARENT_SCOPE)
 endfunction()
 
-# Who signs the Windows files: the subject of the certificate given to sign
-# with, which every signing is then held to (release.py). release.py needs
-# Python; building the program alone does not.
+# release.py needs Python; building the program alone does not.
 find_package(Python3 COMPONENTS Interpreter)
-set(certificate "")
-if(DEFINED ENV{SALES_TALLY_SIGN_CERT}) # read only when set: configuring warns of the unset
-  set(certificate "$ENV{SALES_TALLY_SIGN_CERT}")
-endif()
-if(NOT certificate STREQUAL "")
-  execute_process(COMMAND "${Python3_EXECUTABLE}" "${packaging}/release.py" --subject "${certificate}"
-                  OUTPUT_VARIABLE subject OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
-  set(SALES_TALLY_SIGNER "${subject}" CACHE STRING "" FORCE)
-endif()
 
 # Each release setting a cache variable, declared once in settings.json, and
 # given to release.py as it is.

@@ -3,13 +3,11 @@ below: the packages, the Windows files signed, each package's bill of
 materials, the record and the checksum file with its signature.
 
     python3 packaging/release.py BUILD [--config Release] [--out DIR] [--set NAME=VALUE]...
-    python3 packaging/release.py --subject CERTIFICATE
 
 The target `packages` runs it (Release.cmake) on BUILD/release-inputs.json,
 what configuring worked out; --set changes one of those or a release setting
-(the release checks); --out puts the release elsewhere than BUILD; --subject
-prints a certificate's subject as Windows shows it. Signing takes its
-settings from the environment only (packaging/README.md).
+(the release checks); --out puts the release elsewhere than BUILD. Signing
+takes its settings from the environment only (packaging/README.md).
 """
 import argparse
 import glob
@@ -106,8 +104,8 @@ def signed(inputs):
     signer = subject(certificate) if certificate and windows else ""
     if windows and signer != inputs["settings"]["SALES_TALLY_SIGNER"]:
         raise Refused("README.txt names \"%s\" as the signer, and the certificate is \"%s\": "
-                      "configure again with the SALES_TALLY_SIGN_CERT signing is given"
-                      % (inputs["settings"]["SALES_TALLY_SIGNER"], signer or "none"))
+                      "configure again with -DSALES_TALLY_SIGNER=\"%s\""
+                      % (inputs["settings"]["SALES_TALLY_SIGNER"], signer or "none", signer))
     needed = ["SALES_TALLY_MINISIGN_KEY", "SALES_TALLY_MINISIGN_PUBLIC_KEY"] + (
         ["SALES_TALLY_SIGN_CERT", "SALES_TALLY_SIGN_KEY"] if windows else [])
     if not any(setting(name) for name in needed + ["SALES_TALLY_SIGN_CERT"]):
@@ -338,9 +336,6 @@ def release(inputs, config, work):
 
 
 def main():
-    if sys.argv[1:2] == ["--subject"]:
-        print(subject(sys.argv[2]))
-        return
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("build")
     parser.add_argument("--config", default="Release")
