@@ -1,11 +1,12 @@
-"""release.sbom: beside every package its bill, PACKAGE.cdx.json, valid
-CycloneDX 1.6 by npm's strict @cyclonedx/cyclonedx-library validator, and
-true of its package: the package its subject, by name and SHA-256, with the
-settings' properties; the tools that made that package and no other's; the
-program, its purl, license and maintainer; as linked exactly the link map's
-files, each with its SHA-256 and Debian package; what the .deb depends on
-among them; NTIA's minimum elements, and a serial number of its own."""
-import hashlib
+"""release.bills: the platform's checksum file lists every package, bill
+and the record, and sha256sum -c accepts it. Beside every package its bill,
+PACKAGE.cdx.json, valid CycloneDX 1.6 by npm's strict
+@cyclonedx/cyclonedx-library validator, and true of its package: the
+package its subject, by name and SHA-256, with the settings' properties; the
+tools that made that package and no other's; the program, its purl, license
+and maintainer; as linked exactly the link map's files, each with its
+SHA-256 and Debian package; what the .deb depends on among them; NTIA's
+minimum elements, and a serial number of its own."""
 import json
 import os
 import re
@@ -15,6 +16,7 @@ import subprocess
 from common import expect, main, run
 from linked import linked_files
 from release import shown as settings_show
+from sbom import sha256
 
 VALIDATE = """
 const cdx = require('@cyclonedx/cyclonedx-library');
@@ -38,6 +40,10 @@ def check(release):
     names = release.packages()
     packages = [name for name in names if not name.endswith(".json")]
     expect(packages, "no packages of version %s" % version)
+    with open(release.sums()) as sums:
+        vouched = sorted(line.split("  ", 1)[1].strip() for line in sums)
+    expect(vouched == names, "%s lists %s, the packages are %s" % (release.sums(), vouched, names))
+    run(["sha256sum", "--check", "--strict", os.path.basename(release.sums())], cwd=release.build)
     serials = []
     inputs = release.inputs()
     for package in packages:
@@ -62,10 +68,8 @@ def check(release):
                    "architecture: %s" % (sbom, component["name"], component.get("purl")))
             for part in component.get("components", []):
                 properties = {p["name"]: p["value"] for p in part["properties"]}
-                with open(os.path.realpath(part["name"]), "rb") as data:
-                    expect(part["hashes"] == [{"alg": "SHA-256", "content": hashlib.sha256(
-                        data.read()).hexdigest()}], "%s: %s has not its file's SHA-256"
-                           % (sbom, part["name"]))
+                expect(part["hashes"] == [{"alg": "SHA-256", "content": sha256(os.path.realpath(
+                    part["name"]))}], "%s: %s has not its file's SHA-256" % (sbom, part["name"]))
                 listed.append(part["name"])
                 held.add(properties["sales_tally:debian-package"].split(":")[0])
         expect(sorted(listed) == linked, "%s lists as linked what the link map does not say, or "
@@ -92,8 +96,7 @@ def expect_minimum_elements(release, package, sbom, bom):
     metadata = bom["metadata"]
     expect(metadata.get("timestamp") and [a.get("name") for a in metadata.get("authors", [])],
            "%s names no author or time" % sbom)
-    with open(os.path.join(release.build, package), "rb") as data:
-        digest = hashlib.sha256(data.read()).hexdigest()
+    digest = sha256(os.path.join(release.build, package))
     subject = metadata["component"]
     expect(subject.get("name") == package and subject.get("hashes") == [
         {"alg": "SHA-256", "content": digest}], "%s is not of its package, %s %s: %s"
