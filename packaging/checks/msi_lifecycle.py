@@ -14,10 +14,9 @@ import re
 import struct
 import time
 import uuid
-import zipfile
 
 from common import (CASE_IN, Wine, expect, expect_session, install_folder, main, run, same_bytes,
-                    wrapped)
+                    unpack_zip, wrapped)
 from release import shown as settings_show
 
 
@@ -141,14 +140,11 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     default = install_folder()
     folder = wine.unix_path(default)
     msiexec_ok(wine, "the install failed", "/i", msi, "/qn", "/norestart")
-    with zipfile.ZipFile(release.the_one(".zip")) as zipped:  # the zip's files, byte for byte
-        shipped = {os.path.basename(n): zipped.read(n) for n in zipped.namelist() if n[-1] != "/"}
-    installed = {}
-    for name in os.listdir(folder):
-        with open(os.path.join(folder, name), "rb") as data:
-            installed[name] = data.read()
-    expect(installed == shipped, "installed: %s, not byte for byte the zip's %s"
-           % (sorted(installed), sorted(shipped)))
+    zipped = unpack_zip(release.the_one(".zip"), os.path.join(release.scratch, "zip"))
+    installed, shipped = sorted(os.listdir(folder)), sorted(os.listdir(zipped))
+    expect(installed == shipped and all(same_bytes(os.path.join(folder, n), os.path.join(zipped, n))
+                                        for n in shipped),
+           "installed: %s, not byte for byte the zip's %s" % (installed, shipped))
     expect(same_bytes(os.path.join(folder, "README.txt"),
                       os.path.join(release.build, "README.txt")),
            "the installed README.txt is not the build's")
