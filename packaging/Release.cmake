@@ -62,10 +62,8 @@ if(last_commit MATCHES "^([0-9a-f]+)\n([0-9]+)$")
   set(commit "${CMAKE_MATCH_1}")
   set(epoch "${CMAKE_MATCH_2}")
 endif()
-set(epoch_from commit)
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(epoch "$ENV{SOURCE_DATE_EPOCH}")
-  set(epoch_from SOURCE_DATE_EPOCH)
 endif()
 
 include("${packaging}/License.cmake")
@@ -94,13 +92,12 @@ endif()
 
 # What else release.py is given, lists ;-separated.
 foreach(pair IN ITEMS "version;${PROJECT_VERSION}" "commit;${commit}" "epoch;${epoch}"
-        "epoch_from;${epoch_from}" "preset;${release_preset}" "name;${CPACK_PACKAGE_FILE_NAME}"
-        "link_map;${link_map}" "publisher;${SALES_TALLY_PUBLISHER}"
-        "address;${SALES_TALLY_CONTACT_ADDRESS}" "product_code;${SALES_TALLY_PRODUCT_CODE}"
-        "upgrade_code;${SALES_TALLY_UPGRADE_CODE}" "msi_arch;${SALES_TALLY_MSI_ARCH}"
-        "product_name;${SALES_TALLY_PRODUCT_NAME}" "build;${PROJECT_BINARY_DIR}"
-        "exe_version;${PROJECT_VERSION}.0" "build_tools;${build_tools}" "own;${own}"
-        "generators;${generators}")
+        "preset;${release_preset}" "name;${CPACK_PACKAGE_FILE_NAME}" "link_map;${link_map}"
+        "publisher;${SALES_TALLY_PUBLISHER}" "address;${SALES_TALLY_CONTACT_ADDRESS}"
+        "product_code;${SALES_TALLY_PRODUCT_CODE}" "upgrade_code;${SALES_TALLY_UPGRADE_CODE}"
+        "msi_arch;${SALES_TALLY_MSI_ARCH}" "product_name;${SALES_TALLY_PRODUCT_NAME}"
+        "build;${PROJECT_BINARY_DIR}" "exe_version;${PROJECT_VERSION}.0"
+        "build_tools;${build_tools}" "own;${own}" "generators;${generators}")
   list(POP_FRONT pair key)
   sales_tally_json(value "${pair}")
   string(JSON inputs SET "${inputs}" ${key} "${value}")

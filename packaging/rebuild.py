@@ -92,9 +92,7 @@ def rebuild(published, sums, record, roots, work, vouching):
         fail("the record's commit and settings do not give the published packages: %s%s"
              % (why, "; " + "; ".join(other) if other else ""))
     build, out = os.path.join(work, "build-" + record["preset"]), os.path.join(work, "packages")
-    env = unsigned_environment()
-    if record["epoch_from"] == "SOURCE_DATE_EPOCH":
-        env["SOURCE_DATE_EPOCH"] = record["epoch"]
+    env = dict(unsigned_environment(), SOURCE_DATE_EPOCH=record["epoch"])
     settings = dict(record["settings"])
     for name, text in record["file_texts"].items():
         settings[name] = os.path.join(work, name) if text else ""

@@ -306,7 +306,7 @@ def release(inputs, config, work):
             authenticode(msi, os.path.join(published, name + ".msi"), inputs)
         packages.append(msi)
 
-    record = {key: inputs[key] for key in ["commit", "version", "epoch", "epoch_from", "preset"]}
+    record = {key: inputs[key] for key in ["commit", "version", "epoch", "preset"]}
     record.update(signed="yes" if is_signed else "no", settings={}, file_texts={})
     for entry in declared():
         value = inputs["settings"][entry["name"]]
