@@ -137,6 +137,8 @@ def main():
     every = sorted(glob.glob(os.path.join(published, "*.SHA256SUMS")))
     if not every:
         fail("%s has no checksum file (NAME.SHA256SUMS)" % published)
+    # This checkout as it is before anything is built, in a folder of it too.
+    head = git("rev-parse", "HEAD") + (" with changes" if git("status", "--porcelain") else "")
     work = os.path.abspath(options.work or tempfile.mkdtemp(prefix="sales_tally-rebuild-"))
     os.makedirs(work, exist_ok=True)
     for sums in every:
@@ -156,10 +158,10 @@ def main():
                  "vouches for nothing" % (os.path.basename(sums), os.path.basename(sums)))
         if not record.get("commit"):
             fail("the record names no commit: the release was not built from a git checkout")
-        if git("rev-parse", "HEAD") != record["commit"] or git("status", "--porcelain"):
+        if head != record["commit"]:
             fail("the record names the commit %s, and this checkout is %s: check out the "
-                 "release's tag, uncommitted changes put away, and run its rebuild.py"
-                 % (record["commit"], git("describe", "--always", "--dirty")))
+                 "release's tag, any changes put away, and run its rebuild.py"
+                 % (record["commit"], head))
         print("rebuilding %s %s in %s" % (records[0], record["commit"], work), flush=True)
         rebuild(published, sums, record, options.roots, work, vouching)
 
