@@ -31,6 +31,25 @@ ess_cert_id_alg = sha256
 """
 
 
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        query = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        behaviour, tsa = self.path.strip("/"), self.server.tsa
+        if behaviour == "once" and behaviour in tsa.answered:
+            self.send_error(503)
+            return
+        tsa.answered.add(behaviour)
+        answer = tsa.reply(query, "rogue" if behaviour == "rogue" else "tsa")
+        self.send_response(200)
+        self.send_header("Content-Type", "application/timestamp-reply")
+        self.send_header("Content-Length", str(len(answer)))
+        self.end_headers()
+        self.wfile.write(answer)
+
+    def log_message(self, *_):
+        pass
+
+
 class TimestampServer:
     def __init__(self, folder, lifetime=LIFETIME):
         self.folder, self.lifetime = folder, lifetime
@@ -50,8 +69,8 @@ class TimestampServer:
                            check=True, capture_output=True, timeout=60)
         self.certificate = os.path.join(folder, "tsa.pem")
         self.answered = set()
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), self._handler())
-        self.httpd.daemon_threads = True
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads, self.httpd.tsa = True, self
         # Two ports held while it runs: one that takes a connection into its
         # backlog and never reads it, one that refuses.
         self.silent, self.dead = socket.create_server(("127.0.0.1", 0)), socket.socket()
@@ -69,29 +88,6 @@ class TimestampServer:
                                "/dev/stdin", "-signer", stem + ".pem", "-inkey", stem + ".key",
                                "-out", "/dev/stdout"], input=query, capture_output=True,
                               check=True, timeout=60).stdout
-
-    def _handler(self):
-        server = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def do_POST(self):
-                query = self.rfile.read(int(self.headers.get("Content-Length", 0)))
-                behaviour = self.path.strip("/")
-                if behaviour == "once" and behaviour in server.answered:
-                    self.send_error(503)
-                    return
-                server.answered.add(behaviour)
-                answer = server.reply(query, "rogue" if behaviour == "rogue" else "tsa")
-                self.send_response(200)
-                self.send_header("Content-Type", "application/timestamp-reply")
-                self.send_header("Content-Length", str(len(answer)))
-                self.end_headers()
-                self.wfile.write(answer)
-
-            def log_message(self, *_):
-                pass
-
-        return Handler
 
     def __enter__(self):
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
