@@ -320,9 +320,10 @@ def release(inputs, config, work):
         json.dump(record, written, indent=2, sort_keys=True)
         written.write("\n")
     for package in packages:
-        extension = os.path.splitext(package)[1]
-        write_bill(package + ".cdx.json", package, inputs["build_tools"] + PACKAGE_TOOLS.get(
-            extension, []) + (SIGNING_TOOLS.get(extension, []) if is_signed else []), inputs, stage)
+        extension = os.path.splitext(package)[1]  # .gz: a .tar.gz takes the build's tools alone
+        made_with = inputs["build_tools"] + PACKAGE_TOOLS.get(extension, []) + (
+            SIGNING_TOOLS.get(extension, []) if is_signed else [])
+        write_bill(package + ".cdx.json", package, made_with, inputs, stage)
         made += [package, package + ".cdx.json"]
     sums = os.path.join(work, name + ".SHA256SUMS")
     with open(sums, "w") as written:

@@ -28,9 +28,8 @@ new cdx.Validation.JsonStrictValidator('1.6').validate(text).then(
 
 
 def check(release):
-    version = release.inputs()["version"]
-    link_map = release.inputs()["link_map"]
-    linked = sorted({path for path, _ in linked_files(link_map)})
+    inputs = release.inputs()
+    linked = sorted({path for path, _ in linked_files(inputs["link_map"])})
     modules = run(["npm", "root", "--global"]).decode().strip()
     env = dict(os.environ, NODE_PATH=modules)
     found = subprocess.run(["node", "-e", "require('@cyclonedx/cyclonedx-library')"], env=env,
@@ -39,13 +38,12 @@ def check(release):
            "--global @cyclonedx/cyclonedx-library ajv ajv-formats ajv-formats-draft2019" % modules)
     names = release.packages()
     packages = [name for name in names if not name.endswith(".json")]
-    expect(packages, "no packages of version %s" % version)
+    expect(packages, "no packages of version %s" % inputs["version"])
     with open(release.sums()) as sums:
         vouched = sorted(line.split("  ", 1)[1].strip() for line in sums)
     expect(vouched == names, "%s lists %s, the packages are %s" % (release.sums(), vouched, names))
     run(["sha256sum", "--check", "--strict", os.path.basename(release.sums())], cwd=release.build)
     serials = []
-    inputs = release.inputs()
     for package in packages:
         expect(package + ".cdx.json" in names, "%s has no bill of materials beside it" % package)
         sbom = os.path.join(release.build, package + ".cdx.json")
