@@ -45,10 +45,6 @@ def unsigned_environment():
         ("SALES_TALLY_SIGN", "SALES_TALLY_MINISIGN")) and name != "SOURCE_DATE_EPOCH"}
 
 
-def timeout():
-    return int(setting("SALES_TALLY_SIGN_TIMEOUT") or 120)
-
-
 def declared():
     with open(os.path.join(HERE, "settings.json")) as text:
         return json.load(text)
@@ -127,19 +123,20 @@ def servers():
     return [url for url in re.split(r"[ ;]+", setting("SALES_TALLY_SIGN_TIMESTAMP_URLS")) if url]
 
 
-def osslsigncode(arguments):
-    """Runs osslsigncode, each call within the timeout; returns what it said,
-    and a failure's reason or None."""
+def osslsigncode(arguments, password=None):
+    """Runs osslsigncode, each call within the timeout, the password on its
+    standard input; returns what it said, and a failure's reason or None."""
+    limit = int(setting("SALES_TALLY_SIGN_TIMEOUT") or 120)
     try:
         done = subprocess.run(["osslsigncode"] + arguments, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, text=True, timeout=timeout())
+                              stderr=subprocess.STDOUT, text=True, timeout=limit, input=password)
         said, status = done.stdout, done.returncode
     except subprocess.TimeoutExpired as expired:
         said, status = (expired.stdout or b"").decode(errors="replace"), "no answer"
     if status == 0:
         return said, None
     return said, "(%s; a call may take %d s, SALES_TALLY_SIGN_TIMEOUT):\n%s" % (
-        status, timeout(), said[-3000:].strip())
+        status, limit, said[-3000:].strip())
 
 
 def roots():
@@ -193,29 +190,21 @@ def authenticode(path, published, inputs):
                    "-n", inputs["product_name"], "-i", inputs["settings"]["SALES_TALLY_URL"]]
         if key.startswith("pkcs11:"):
             options += ["-pkcs11module", setting("SALES_TALLY_SIGN_PKCS11_MODULE")]
-        secret = None
-        if "SALES_TALLY_SIGN_PASSWORD" in os.environ:
-            # In a file only the builder can read, never on a command line.
-            secret = path + ".pass"
-            with open(os.open(secret, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "w") as kept:
-                kept.write(os.environ["SALES_TALLY_SIGN_PASSWORD"])
-            options += ["-readpass", secret]
+        password = os.environ.get("SALES_TALLY_SIGN_PASSWORD")
+        if password is not None:  # never on a command line
+            options += ["-readpass", "/dev/stdin"]
         # Each timestamp server in turn, with a timeout of its own.
         failures = []
-        try:
-            for server in servers():
-                if os.path.exists(out):
-                    os.remove(out)
-                _, failure = osslsigncode(options + ["-ts", server, "-in", path, "-out", out])
-                if not failure:
-                    break
-                failures.append("with %s %s" % (server, failure))
-            else:
-                raise Refused("osslsigncode could not sign %s:\n%s"
-                              % (os.path.basename(path), "\n".join(failures)))
-        finally:
-            if secret:
-                os.remove(secret)
+        for server in servers():
+            if os.path.exists(out):
+                os.remove(out)
+            _, failure = osslsigncode(options + ["-ts", server, "-in", path, "-out", out], password)
+            if not failure:
+                break
+            failures.append("with %s %s" % (server, failure))
+        else:
+            raise Refused("osslsigncode could not sign %s:\n%s"
+                          % (os.path.basename(path), "\n".join(failures)))
     shutil.copymode(path, out)  # osslsigncode's follows the umask
     os.replace(out, path)
     verify(path)
@@ -260,9 +249,7 @@ def minisign(sums, published):
     it taken; it must verify with the public key that users pin."""
     signature = sums + ".minisig"
     pinned = setting("SALES_TALLY_MINISIGN_PUBLIC_KEY")
-    if published:  # rebuild.py verifies it, with the key it is given
-        if not os.path.exists(os.path.join(published, os.path.basename(signature))):
-            raise Refused("%s has no %s to attach" % (published, os.path.basename(signature)))
+    if published:  # rebuild.py, which has verified it with the key it is given
         shutil.copyfile(os.path.join(published, os.path.basename(signature)), signature)
         return
     run(["minisign", "-S", "-s", setting("SALES_TALLY_MINISIGN_KEY"), "-m", sums, "-x",
