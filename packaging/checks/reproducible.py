@@ -1,13 +1,6 @@
-"""release.reproducible: the record carries every release setting as the
-build has it; reprotest builds the unsigned release of HEAD twice, varying
-what the machine lets it vary, into the same files; packaging/rebuild.py, as
-anyone runs it, rebuilds the record's commit in another folder into the same
-checksum file, and names who vouches. It refuses, its reason first: a
-byte of a package changed; the record naming another commit; signed, a
-changed package signed again by another key, no key given, and its
-signature removed. Skipped (77) on a tree with uncommitted changes; a
-signed build needs SALES_TALLY_MINISIGN_PUBLIC_KEY and
-SALES_TALLY_SIGNATURES_CAFILE in the environment, as its maintainer has them."""
+"""release.reproducible, as packaging/README.md's table of checks gives it.
+Skipped (77) on a tree with uncommitted changes; a signed build needs the
+environment its maintainer made it in (packaging/README.md)."""
 import json
 import os
 import shutil
@@ -64,16 +57,16 @@ def check(release):
     print(vouched)
 
     cases = [("a-byte-of-a-package", flip_a_byte, "not what"),
-             ("another-commit", lambda files: name_commit(files, "0" * 40),
+             ("another-commit", name_commit,
               "Signature verification failed" if signed else "check out the release's tag")]
     if signed:
         cases += [("signed-by-another-key", signed_again, "but the key id in the public key is"),
-                  ("no-key-given", lambda files: None, "give --trust"),
-                  ("signature-removed", lambda files: os.remove(
-                      listed(files, ".SHA256SUMS") + ".minisig"), "is not signed, and you pinned")]
+                  ("no-key-given", lambda sums: None, "give --trust"),
+                  ("signature-removed", lambda sums: os.remove(sums + ".minisig"),
+                   "is not signed, and you pinned")]
     for name, alter, reason in cases:
         copy = published_copy(release, name)
-        alter(copy)
+        alter(os.path.join(copy, os.path.basename(release.sums())))
         status, said = rebuild(copy, trust=None if name == "no-key-given" else key)
         refusal = said[said.rfind("rebuild.py: "):].split("\n")[0]
         expect(status != 0 and reason in refusal, "rebuild.py gives %s status %d and %r first, "
@@ -130,25 +123,17 @@ def published_copy(release, name):
     return copy
 
 
-def listed(copy, suffix):
-    found = [n for n in os.listdir(copy) if n.endswith(suffix)]
-    expect(len(found) == 1, "not one %s in %s" % (suffix, copy))
-    return os.path.join(copy, found[0])
-
-
-def agree(copy):
+def agree(sums):
     """The checksum file made again, to vouch for the altered files."""
-    sums = listed(copy, ".SHA256SUMS")
     with open(sums) as lines:
         names = [line.split("  ", 1)[1].strip() for line in lines]
     with open(sums, "wb") as out:
-        out.write(run(["sha256sum"] + names, cwd=copy))
+        out.write(run(["sha256sum"] + names, cwd=os.path.dirname(sums)))
 
 
-def flip_a_byte(copy):
-    """A byte in the middle of the zip, or of the .tar.gz."""
-    package = next(os.path.join(copy, n) for n in sorted(os.listdir(copy))
-                   if n.endswith((".zip", ".tar.gz")))
+def flip_a_byte(sums):
+    """A byte in the middle of the zip, or of the .tar.gz, beside the checksum file."""
+    package = sums.replace(".SHA256SUMS", ".zip" if "-win64." in sums else ".tar.gz")
     with open(package, "r+b") as data:
         data.seek(os.path.getsize(package) // 2)
         byte = data.read(1)
@@ -156,26 +141,24 @@ def flip_a_byte(copy):
         data.write(bytes([byte[0] ^ 1]))
 
 
-def signed_again(copy):
+def signed_again(sums):
     """A changed package, its line remade, signed by someone else's key."""
-    flip_a_byte(copy)
-    agree(copy)
-    _, secret = minisign_keys(copy, "someone", "pass")
-    sums = listed(copy, ".SHA256SUMS")
+    flip_a_byte(sums)
+    agree(sums)
+    public, secret = minisign_keys(os.path.dirname(sums), "someone", "pass")
     run(["minisign", "-S", "-s", secret, "-m", sums, "-x", sums + ".minisig"], input=b"pass\n")
-    for name in ["someone.pub", "someone.key"]:
-        os.remove(os.path.join(copy, name))
+    os.remove(public)
+    os.remove(secret)
 
 
-def name_commit(copy, commit):
-    record = listed(copy, ".release.json")
+def name_commit(sums):
+    """The record naming another commit, its line remade."""
+    record = sums.replace(".SHA256SUMS", ".release.json")
     with open(record) as text:
-        fields = json.load(text)
-    fields["commit"] = commit
+        fields = dict(json.load(text), commit="0" * 40)
     with open(record, "w") as out:
         json.dump(fields, out, indent=2, sort_keys=True)
-        out.write("\n")
-    agree(copy)
+    agree(sums)
 
 
 if __name__ == "__main__":
