@@ -1,7 +1,7 @@
 # The checks of what release.py made, labelled release: the release workflows
 # run them after building `packages` (CMakePresets.json), and the other test
-# steps leave them out. release.NAME runs checks/NAME.py, which says what it
-# checks.
+# steps leave them out. release.NAME runs checks/NAME.py; packaging/README.md's
+# table says what each checks.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Every file in checks/ is a check, but the two that serve the others; these

@@ -1,14 +1,8 @@
-"""What the linker says it put into the program, and what each library is.
-
-The link map (the build writes it beside the program: Release.cmake) names
-every archive member the linker took and every object and shared library it
-loaded. linked_files() reads those; LIBRARIES says, for each library the
-program may link, which files are its own, its SPDX license (as its Debian
-copyright file gives it) and the lines of its notice that NOTICES.txt must
-carry when any of its files, or the members named, were linked. A linked
-file that no library claims stops the bill of materials (sbom.py) and fails
-the notices' check: a new library needs its entry and its notice.
-"""
+"""What the linker says it put into the program (the link map the build
+writes beside it: Release.cmake), and what each library is: its files, its
+SPDX license (as its Debian copyright file gives it) and the lines of its
+notice that NOTICES.txt must carry when any of its files, or the members
+named, were linked."""
 import os
 import re
 from collections import namedtuple

@@ -1,10 +1,6 @@
 """A package's bill of materials, CycloneDX 1.6 JSON, written by release.py
-beside each package as PACKAGE.cdx.json: its subject the package, by name
-and SHA-256; the program, by its maintainer; each library the link map names
-(linked.py), with its files, their SHA-256, how each is linked and the Debian
-package that holds it, as this machine's dpkg says; and the tools that made
-this package. Its serial number is made of the package's bytes, its time is
-the epoch."""
+beside each package as PACKAGE.cdx.json; packaging/README.md says what it
+holds. Its serial number is made of the package's bytes, its time is the epoch."""
 import datetime
 import hashlib
 import json

@@ -1,12 +1,6 @@
-"""release.bills: the platform's checksum file lists every package, bill
-and the record, and sha256sum -c accepts it. Beside every package its bill,
-PACKAGE.cdx.json, valid CycloneDX 1.6 by npm's strict
-@cyclonedx/cyclonedx-library validator, and true of its package: the
-package its subject, by name and SHA-256, with the settings' properties; the
-tools that made that package and no other's; the program, its purl, license
-and maintainer; as linked exactly the link map's files, each with its
-SHA-256 and Debian package; what the .deb depends on among them; NTIA's
-minimum elements, and a serial number of its own."""
+"""release.bills, as packaging/README.md's table of checks gives it: the
+checksum file, and each bill checked against its own package, the link map
+and dpkg, by npm's strict @cyclonedx/cyclonedx-library validator."""
 import json
 import os
 import re

@@ -1,8 +1,5 @@
-"""release.deb: the .deb passes lintian, and its description names the
-price list's range of product numbers; unpacked, its program is hardened
-(fortify failing only where no call can be checked) and tallies a session,
-and its manual page, changelog and copyright are there, the copyright in
-Debian's format with the license; the .tar.gz holds the same program."""
+"""release.deb, as packaging/README.md's table of checks gives it; the
+description's range of product numbers is the price list's too."""
 import glob
 import os
 import subprocess

@@ -1,12 +1,6 @@
-"""release.msi_lifecycle: the .msi's summary is dated at the epoch, also
-when wixl starts late, its File table gives the exe's version, and it
-removes an older version inside the installation's transaction; README.txt
-runs msiexec with start /wait. Then, under Wine's msiexec: installed, with
-the zip's files byte for byte, its exe tallying a session, the shortcuts to
-it and its guide, and its Programs and Features entry, README.txt's codes
-and its day-file commands run from Documents, its repair; upgraded, a
-downgrade refused, removed by product code without a trace; then installed
-into a folder of the installer's choosing, which an upgrade keeps."""
+"""release.msi_lifecycle, as packaging/README.md's table of checks gives it:
+the .msi's tables read with msiinfo, then its life under Wine's msiexec,
+from an install of the zip's files to its removal without a trace."""
 import calendar
 import glob
 import os

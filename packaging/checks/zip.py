@@ -1,9 +1,6 @@
-"""release.zip: the zip's files; the exe's mitigations, manifest, version
-resource and icon (its four sizes); README.txt, NOTICES.txt and LICENSE.txt
-as Windows reads them, the license's text in LICENSE.txt, each release
-setting's sentence whole in README.txt, and in NOTICES.txt the notices of
-everything the link map says was linked. release.msi_lifecycle installs the
-zip's files, byte for byte, and runs the exe."""
+"""release.zip, as packaging/README.md's table of checks gives it: the zip
+as unpacked, its exe by its headers and resources. release.msi_lifecycle
+installs these files, byte for byte."""
 import os
 import re
 
