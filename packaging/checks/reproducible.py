@@ -1,5 +1,5 @@
 """release.reproducible, as packaging/README.md's table of checks gives it.
-Skipped (77) on a tree with uncommitted changes; a signed build needs the
+Skipped (77) outside a clean git checkout; a signed build needs the
 environment its maintainer made it in (packaging/README.md)."""
 import json
 import os
@@ -15,24 +15,19 @@ REBUILD = os.path.join(ROOT, "packaging", "rebuild.py")
 
 
 def check(release):
-    carries_every_setting(release)
-
-    def git(*args):
-        return run(["git", "-C", ROOT] + list(args)).decode()
-
-    if subprocess.run(["git", "-C", ROOT, "rev-parse"], capture_output=True).returncode != 0:
-        print("not a git checkout: nothing to compare with; skipped")
-        sys.exit(SKIPPED)
-    changes = git("status", "--porcelain")
-    if changes:
-        print("the work tree has uncommitted changes, which a clone of HEAD lacks; "
-              "skipped:\n" + changes)
-        sys.exit(SKIPPED)
-    expect(release.inputs()["epoch"] == git("log", "-1", "--format=%ct").strip(),
-           "the build was configured before the last commit: configure it again")
-    varied(release)
     with open(release.the_one(".release.json")) as text:
         record = json.load(text)
+    carries_every_setting(release, record)
+    changes = subprocess.run(["git", "-C", ROOT, "status", "--porcelain"], capture_output=True,
+                             text=True)
+    if changes.returncode or changes.stdout:
+        print("not a git checkout, or one with uncommitted changes, which a clone of HEAD "
+              "lacks; skipped:\n" + changes.stdout + changes.stderr)
+        sys.exit(SKIPPED)
+    last_commit = run(["git", "-C", ROOT, "log", "-1", "--format=%ct"]).decode().strip()
+    expect(release.inputs()["epoch"] == last_commit,
+           "the build was configured before the last commit: configure it again")
+    varied(release)
     signed = record["signed"] == "yes"
     key = os.environ.get("SALES_TALLY_MINISIGN_PUBLIC_KEY", "")
     expect(key or not signed, "the release is signed: give the key it was signed with, "
@@ -94,12 +89,10 @@ def varied(release):
            % (release.scratch, done.stdout.decode(errors="replace")[-4000:]))
 
 
-def carries_every_setting(release):
+def carries_every_setting(release, record):
     """The record carries every declared release setting as the build has it
     (a file's, its text): one it left out would come back as its default in
     a rebuild."""
-    with open(release.the_one(".release.json")) as text:
-        record = json.load(text)
     carried = dict(record["settings"], **record["file_texts"])
     for entry in declared():
         name, value = entry["name"], release.inputs()["settings"][entry["name"]]
