@@ -46,7 +46,7 @@ def check(release):
                % (sbom, said.stdout[-3000:], said.stderr[-1000:]))
         with open(sbom) as text:
             bom = json.load(text)
-        expect_maker_and_tools(release, package, sbom, bom)
+        expect_maker_and_tools(release, inputs, package, sbom, bom)
         serials.append(expect_minimum_elements(release, package, sbom, bom))
         subject = bom["metadata"]["component"]
         shown = {p["name"]: p["value"] for p in subject.get("properties", [])}
@@ -107,10 +107,9 @@ def expect_minimum_elements(release, package, sbom, bom):
     return serial
 
 
-def expect_maker_and_tools(release, package, sbom, bom):
+def expect_maker_and_tools(release, inputs, package, sbom, bom):
     """Who made the program, with what, under which license."""
     program = bom["components"][0]
-    inputs = release.inputs()
     page = inputs["settings"]["SALES_TALLY_URL"]
     for role, entity in [("supplier", bom["metadata"].get("supplier")),
                          ("manufacturer", program.get("manufacturer"))]:

@@ -126,7 +126,8 @@ def agree(sums):
 
 def flip_a_byte(sums):
     """A byte in the middle of the zip, or of the .tar.gz, beside the checksum file."""
-    package = sums.replace(".SHA256SUMS", ".zip" if "-win64." in sums else ".tar.gz")
+    stem = sums[:-len(".SHA256SUMS")]
+    package = next(p for p in [stem + ".zip", stem + ".tar.gz"] if os.path.exists(p))
     with open(package, "r+b") as data:
         data.seek(os.path.getsize(package) // 2)
         byte = data.read(1)
