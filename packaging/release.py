@@ -285,9 +285,10 @@ def release(inputs, config, work):
              "-G", generator, "-B", packed, "-D", "CPACK_INSTALL_CMAKE_PROJECTS=", "-D",
              "CPACK_INSTALLED_DIRECTORIES=%s;%s" % (stage, "usr" if generator == "DEB" else ".")],
             "cpack")
-    packages = sorted(glob.glob(os.path.join(packed, "*.*")))
+    # All in work, where the checksum file names them bare.
+    packages = [shutil.move(p, work) for p in sorted(glob.glob(os.path.join(packed, "*.*")))]
     if os.path.exists(exe):
-        msi = os.path.join(packed, name + ".msi")
+        msi = os.path.join(work, name + ".msi")
         make_msi(inputs, stage, msi)
         if is_signed:
             authenticode(msi, os.path.join(published, name + ".msi"), inputs)
@@ -314,8 +315,8 @@ def release(inputs, config, work):
         made += [package, package + ".cdx.json"]
     sums = os.path.join(work, name + ".SHA256SUMS")
     with open(sums, "w") as written:
-        written.writelines("%s  %s\n" % (sha256(path), os.path.basename(path))
-                           for path in sorted(made, key=os.path.basename))
+        written.write(run(["sha256sum"] + sorted(os.path.basename(p) for p in made),
+                          "the checksum file", cwd=work))
     made.append(sums)
     if is_signed:
         minisign(sums, published)
