@@ -22,7 +22,7 @@ new cdx.Validation.JsonStrictValidator('1.6').validate(text).then(
 
 
 def check(release):
-    inputs = release.inputs()
+    inputs = release.inputs
     linked = sorted({path for path, _ in linked_files(inputs["link_map"])})
     modules = run(["npm", "root", "--global"]).decode().strip()
     env = dict(os.environ, NODE_PATH=modules)
@@ -46,7 +46,7 @@ def check(release):
                % (sbom, said.stdout[-3000:], said.stderr[-1000:]))
         with open(sbom) as text:
             bom = json.load(text)
-        expect_maker_and_tools(release, inputs, package, sbom, bom)
+        expect_maker_and_tools(release, package, sbom, bom)
         serials.append(expect_minimum_elements(release, package, sbom, bom))
         subject = bom["metadata"]["component"]
         shown = {p["name"]: p["value"] for p in subject.get("properties", [])}
@@ -107,9 +107,9 @@ def expect_minimum_elements(release, package, sbom, bom):
     return serial
 
 
-def expect_maker_and_tools(release, inputs, package, sbom, bom):
+def expect_maker_and_tools(release, package, sbom, bom):
     """Who made the program, with what, under which license."""
-    program = bom["components"][0]
+    program, inputs = bom["components"][0], release.inputs
     page = inputs["settings"]["SALES_TALLY_URL"]
     for role, entity in [("supplier", bom["metadata"].get("supplier")),
                          ("manufacturer", program.get("manufacturer"))]:

@@ -75,29 +75,28 @@ def expect_session(output, crlf=False):
 
 
 class Release:
-    """The build whose packages are checked."""
+    """The build whose packages are checked, and what configuring gave its
+    release, read once."""
 
     def __init__(self, build, scratch, wine):
         self.build, self.scratch, self.wine = build, scratch, wine
+        self.inputs = inputs_of(build)
 
     def license(self):
         """The license the packages must carry, its name and its text (LF):
         the build's, or the statement that none is granted."""
-        settings = self.inputs()["settings"]
+        settings = self.inputs["settings"]
         path = settings["SALES_TALLY_LICENSE_FILE"] or os.path.join(ROOT, "packaging",
                                                                     "no-license.txt")
         with open(path, "rb") as text:
             body = text.read().decode().replace("\r\n", "\n").rstrip("\n") + "\n"
         return settings["SALES_TALLY_LICENSE"] or "LicenseRef-no-license-granted", body
 
-    def inputs(self):
-        return inputs_of(self.build)
-
     def packages(self):
         """This version's packages in the build folder, by name, their bills
         of materials (PACKAGE.cdx.json) and the release's record
         (NAME.release.json): an older version's may lie beside them."""
-        version = re.escape(self.inputs()["version"])
+        version = re.escape(self.inputs["version"])
         return sorted(name for name in os.listdir(self.build) if re.search(
             r"[-_]%s[-_].*\.((deb|tar\.gz|zip|msi)(\.cdx\.json)?|release\.json)$" % version, name))
 
@@ -108,7 +107,7 @@ class Release:
         return found[0]
 
     def sums(self):
-        return os.path.join(self.build, self.inputs()["name"] + ".SHA256SUMS")
+        return os.path.join(self.build, self.inputs["name"] + ".SHA256SUMS")
 
     def make(self, out, settings, changes=(), must_pass=True):
         """release.py run again into out, with the signing settings given and

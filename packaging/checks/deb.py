@@ -43,7 +43,7 @@ def check(release):
     expect(copyright_text.startswith("Format: https://www.debian.org/doc/packaging-manuals/")
            and copyright_text.endswith("\nLicense: %s\n%s" % (license, indented)),
            "the .deb's copyright does not give the license %s in Debian's format" % license)
-    holder = release.inputs()["settings"]["SALES_TALLY_COPYRIGHT"]
+    holder = release.inputs["settings"]["SALES_TALLY_COPYRIGHT"]
     expect("\nCopyright: %s\n" % holder in copyright_text,
            "the .deb's copyright does not name the holder %r" % holder)
     tree = os.path.join(release.scratch, "tgz")

@@ -20,7 +20,7 @@ def check(release):
     parts = version.split(".")
     newer_version = ".".join(parts[:-1] + [str(int(parts[-1]) + 1)])
     newer_msi = make_msi(release, newer_version)
-    epoch = int(release.inputs()["epoch"])
+    epoch = int(release.inputs["epoch"])
     program = exe_version(os.path.join(release.build, "sales_tally.exe"))
     for made in [msi, newer_msi]:
         expect(summary_times(made) == {"Created": epoch, "Last saved": epoch},
@@ -160,7 +160,7 @@ def lifecycle(wine, release, msi, version, newer_msi, newer_version, readme_txt)
     # Programs and Features' support fields: those the settings give, and no
     # other (settings.json).
     shown = dict(re.findall(r"^(ARP(?:CONTACT|HELP\w*|URL\w*))\t(.*?)\r?$", properties, re.M))
-    wanted = settings_show(release.inputs(), "msi")
+    wanted = settings_show(release.inputs, "msi")
     expect(shown == wanted, "the .msi's support fields are %s, not the settings' %s"
            % (shown, wanted))
     # The program's shortcut starts it in its folder, with the icon; the

@@ -25,7 +25,7 @@ def check(release):
               "lacks; skipped:\n" + changes.stdout + changes.stderr)
         sys.exit(SKIPPED)
     last_commit = run(["git", "-C", ROOT, "log", "-1", "--format=%ct"]).decode().strip()
-    expect(release.inputs()["epoch"] == last_commit,
+    expect(release.inputs["epoch"] == last_commit,
            "the build was configured before the last commit: configure it again")
     varied(release)
     signed = record["signed"] == "yes"
@@ -77,7 +77,7 @@ def varied(release):
     order of files in a folder (disorderfs, a FUSE mount)."""
     source = os.path.join(release.scratch, "varied")
     run(["git", "clone", "-q", ROOT, source])
-    preset, own = release.inputs()["preset"], release.inputs()["own"]
+    preset, own = release.inputs["preset"], release.inputs["own"]
     done = subprocess.run([
         "reprotest", "--vary=-user_group,-domain_host,-fileordering", "--store-dir",
         os.path.join(release.scratch, "varied-out"), "cmake --preset %s -B b -DBUILD_TESTING=OFF "
@@ -95,7 +95,7 @@ def carries_every_setting(release, record):
     a rebuild."""
     carried = dict(record["settings"], **record["file_texts"])
     for entry in declared():
-        name, value = entry["name"], release.inputs()["settings"][entry["name"]]
+        name, value = entry["name"], release.inputs["settings"][entry["name"]]
         if entry.get("type") == "FILEPATH":
             with open(value or os.devnull, newline="") as text:
                 value = text.read()

@@ -76,7 +76,7 @@ def check(release):
     named = ["SALES_TALLY_MAINTAINER=Shop IT <security@shop.test>",
              "SALES_TALLY_URL=https://shop.test/sales_tally",
              "SALES_TALLY_LICENSE=LicenseRef-Shop-Test", "SALES_TALLY_SIGNER=CN=Corner Shop IT, O=Corner Shop"]
-    version = release.inputs()["version"]
+    version = release.inputs["version"]
     with timestamp_server(os.path.join(scratch, "tsa")) as tsa:
         roots = bundle(os.path.join(scratch, "roots.pem"), root, tsa.certificate)
         settings = dict(SALES_TALLY_SIGN_CERT=chain, SALES_TALLY_SIGN_KEY=key, PATH=path,

@@ -22,7 +22,7 @@ def check(release):
     expect(b'level="asInvoker"' in run(["wrestool", "-x", "--raw", "--type=24", exe]),
            "the exe's manifest does not run it as the invoker")
     version = run(["wrestool", "-x", "--raw", "--type=16", exe]).decode("utf-16-le", "replace")
-    inputs = release.inputs()
+    inputs = release.inputs
     for name, value in [("ProductName", "Sales tally"), ("OriginalFilename", "sales_tally.exe"),
                         ("CompanyName", inputs["publisher"]),
                         ("LegalCopyright", "Copyright " + inputs["settings"]["SALES_TALLY_COPYRIGHT"])]:
